@@ -1,0 +1,51 @@
+# Helpers shared by every deliverable's CMakeLists.txt.
+
+# Windows executables link libgcc, libstdc++ and winpthread statically so that each .exe runs
+# alone, and are built for ASLR (with a relocation table), DEP and 64-bit high-entropy ASLR.
+set(WIN32_HARDENING_LINK_OPTIONS
+  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
+
+# add_console_tool(name source...): a deliverable console program. On Windows it enters at wmain
+# (-municode) and carries the manifest; natively it is a plain program.
+function(add_console_tool name)
+  add_executable(${name} ${ARGN})
+  if(WIN32)
+    target_link_options(${name} PRIVATE -municode -static ${WIN32_HARDENING_LINK_OPTIONS})
+    add_win32_resources(${name})
+  endif()
+endfunction()
+
+# Test programs live in tests/, apart from the deliverables.
+set(TEST_OUTPUT_DIR ${CMAKE_BINARY_DIR}/tests)
+
+# The wine prefix every Windows test shares; see tests/CMakeLists.txt for its fixture.
+set(WINE_TEST_ENVIRONMENT
+  WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
+  WINEDEBUG=-all
+  "WINEDLLOVERRIDES=mscoree,mshtml=")
+
+# add_project_test(name SOURCES file... [LIBS lib...] [LABELS label...] [TIMEOUT s]):
+# one GoogleTest program, run as one CTest test (one process runs all its cases). Windows tests
+# run under wine inside the shared fixture.
+function(add_project_test name)
+  cmake_parse_arguments(arg "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${arg_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TEST_OUTPUT_DIR})
+  if(NOT arg_TIMEOUT)
+    set(arg_TIMEOUT 60)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  if(WIN32)
+    target_link_options(${name} PRIVATE -static)
+    set_tests_properties(${name} PROPERTIES
+      FIXTURES_REQUIRED wine
+      ENVIRONMENT "${WINE_TEST_ENVIRONMENT}"
+      LABELS "wine;${arg_LABELS}"
+      TIMEOUT ${arg_TIMEOUT})
+  else()
+    set_tests_properties(${name} PROPERTIES
+      LABELS "posix;${arg_LABELS}"
+      TIMEOUT ${arg_TIMEOUT})
+  endif()
+endfunction()
