@@ -228,8 +228,9 @@ TEST(ReadLoop, idle_time_counts_passes_without_a_written_block)
 
 TEST(ReadLoop, large_timeout_is_a_long_wait_not_an_early_end)
 {
-    // 5 x these leaves the 32-bit range (the last one to -5 + 2^32 = 4294967291, or wrapped
-    // negative). The producer comes back after 100000 pauses and finds its reader gone.
+    // 5 x each of these but the first leaves the signed 32-bit range; wrapped round, 429496730
+    // and 858993459 would turn negative and end the run at the first pass. The producer comes
+    // back after 100000 pauses and finds its reader gone.
     for (std::int32_t timeout : {429496729, 429496730, 858993459, INT32_MAX}) {
         ScriptedFile f;
         f.fail_write = 0;
