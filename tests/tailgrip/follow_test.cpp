@@ -52,7 +52,8 @@ public:
     {
 #ifdef _WIN32
         if (share_read_only) {
-            handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+            const std::wstring wide(path.begin(), path.end());
+            handle_ = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
             ok_ = handle_ != INVALID_HANDLE_VALUE;
             return;
