@@ -1,0 +1,156 @@
+// The read loop's I/O over real files, as the program opens them: reads at the end of a file
+// that another writer extends, re-reading after a move back, and (Windows) a file that its
+// writer holds open sharing only reading.
+#include "platform.h"
+#include "tailgrip_core.h"
+
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+using namespace test_support;
+
+namespace {
+
+std::wstring Wide(const std::string& s)
+{
+    return std::wstring(s.begin(), s.end());
+}
+
+class FileIo : public ::testing::Test {
+protected:
+    std::string ReadSome(std::size_t size)
+    {
+        std::vector<unsigned char> buf(size);
+        std::size_t n = io_->Read(buf.data(), size);
+        return std::string(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+
+    void Open(const std::string& path)
+    {
+        file_ = plat::OpenShared(Wide(path).c_str());
+        ASSERT_NE(file_, nullptr);
+        io_.reset(new tailgrip::FileLoopIo(file_, stdout));
+    }
+
+    void TearDown() override
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+
+    ScratchDir dir{"tailgrip-io"};
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<tailgrip::FileLoopIo> io_;
+};
+
+// Regression: both runtimes answered 0 for ever once a read had met the end of the file, so a
+// follower stopped at the first end it met. glibc remembers it for reads that go through the
+// stream's buffer (smaller than the buffer), msvcrt for every read.
+TEST_F(FileIo, read_after_the_end_sees_what_was_appended)
+{
+    for (std::size_t read_size : {1, 188, 65536}) {
+        SCOPED_TRACE(read_size);
+        const std::string path = dir.File("growing" + std::to_string(read_size) + ".ts");
+        const std::string first = PatternBytes(1000, 1);
+        ASSERT_TRUE(WriteFileBytes(path, first));
+        Open(path);
+        std::string got;
+        for (std::string piece; !(piece = ReadSome(read_size)).empty();)
+            got += piece;
+        EXPECT_TRUE(got == first);
+        EXPECT_EQ(ReadSome(read_size), "");
+
+        for (std::size_t size : {1, 5000, 70000}) {
+            const std::string more = PatternBytes(size, static_cast<std::uint32_t>(size));
+            ASSERT_TRUE(AppendFileBytes(path, more));
+            std::string again;
+            for (std::string piece; !(piece = ReadSome(read_size)).empty();)
+                again += piece;
+            EXPECT_TRUE(again == more) << "after appending " << size << ": " << again.size();
+        }
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+}
+
+TEST_F(FileIo, seek_back_reads_the_same_bytes_again)
+{
+    const std::string path = dir.File("again.ts");
+    const std::string bytes = PatternBytes(200000, 2);
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
+    Open(path);
+    EXPECT_TRUE(ReadSome(1) == bytes.substr(0, 1));
+    std::string block = ReadSome(65424);
+    EXPECT_TRUE(block == bytes.substr(1, 65424));
+    io_->SeekBack(65424);
+    EXPECT_TRUE(ReadSome(65424) == block);
+    // And at the end, after a short read.
+    ASSERT_EQ(plat::Seek64(file_, -1000, plat::SeekFrom::end), 0);
+    EXPECT_EQ(ReadSome(65424).size(), 1000u);
+    io_->SeekBack(1000);
+    EXPECT_TRUE(ReadSome(65424) == bytes.substr(bytes.size() - 1000));
+}
+
+TEST_F(FileIo, seeks_from_start_and_end)
+{
+    const std::string path = dir.File("seek.ts");
+    const std::string bytes = PatternBytes(1000, 3);
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
+    Open(path);
+    EXPECT_EQ(plat::Seek64(file_, 0, plat::SeekFrom::end), 0);
+    EXPECT_EQ(ReadSome(10), "");
+    EXPECT_EQ(plat::Seek64(file_, -1000, plat::SeekFrom::end), 0);
+    EXPECT_TRUE(ReadSome(10) == bytes.substr(0, 10));
+    EXPECT_NE(plat::Seek64(file_, -1001, plat::SeekFrom::end), 0);
+    EXPECT_EQ(plat::Seek64(file_, 5000, plat::SeekFrom::start), 0);  // past the end is fine
+    EXPECT_EQ(ReadSome(10), "");
+    ASSERT_TRUE(AppendFileBytes(path, PatternBytes(4010, 4)));
+    EXPECT_TRUE(ReadSome(100) == PatternBytes(4010, 4).substr(4000));
+}
+
+TEST_F(FileIo, missing_file_does_not_open)
+{
+    EXPECT_EQ(plat::OpenShared(Wide(dir.File("absent.ts")).c_str()), nullptr);
+}
+
+#ifdef _WIN32
+// The recording plug-in creates its file sharing only reading and keeps writing it; the
+// follower must open it all the same and see every write.
+TEST_F(FileIo, file_held_by_a_writer_that_shares_only_reading)
+{
+    const std::string path = dir.File("recording.ts");
+    HANDLE writer = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    std::string all;
+    auto write = [&](const std::string& bytes) {
+        DWORD done = 0;
+        ASSERT_TRUE(WriteFile(writer, bytes.data(), static_cast<DWORD>(bytes.size()), &done,
+                              nullptr));
+        ASSERT_EQ(done, bytes.size());
+        all += bytes;
+    };
+    write(PatternBytes(1000, 5));
+    Open(path);
+    EXPECT_TRUE(ReadSome(65536) == all);
+    std::string seen = all;
+    for (std::size_t size : {3000, 65536, 7}) {
+        write(PatternBytes(size, static_cast<std::uint32_t>(size)));
+        seen += ReadSome(65536);
+    }
+    EXPECT_TRUE(seen == all);
+    CloseHandle(writer);
+}
+#endif
+
+}  // namespace

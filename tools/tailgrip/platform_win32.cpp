@@ -1,0 +1,65 @@
+// Windows side of tailgrip's seam: binary standard output, a shared read-only open of the file,
+// 64-bit positioning, Sleep, the runtime's own number conversions, and the wide-character
+// entry point.
+#include "platform.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+#include <windows.h>
+
+namespace plat {
+
+bool SetBinaryStdout()
+{
+    return _setmode(_fileno(stdout), _O_BINARY) >= 0;
+}
+
+// "S" asks for sequential caching; _wfopen opens with read and write sharing, so the process
+// that writes the file is never locked out, even one that shares only reading.
+std::FILE* OpenShared(const wchar_t* path)
+{
+    return _wfopen(path, L"rbS");
+}
+
+// The runtime's seek also drops the end-of-file mark that it keeps on the descriptor, which
+// clearerr leaves in place.
+int Seek64(std::FILE* file, std::int64_t offset, SeekFrom origin)
+{
+    int whence = origin == SeekFrom::start ? SEEK_SET
+                 : origin == SeekFrom::current ? SEEK_CUR : SEEK_END;
+    return _fseeki64(file, offset, whence);
+}
+
+void SleepMs(unsigned ms)
+{
+    Sleep(ms);
+}
+
+std::int64_t WideToInt64(const wchar_t* text, const wchar_t** end)
+{
+    wchar_t* stop = nullptr;
+    std::int64_t value = _wcstoi64(text, &stop, 10);
+    *end = stop;
+    return value;
+}
+
+std::int32_t WideToLong(const wchar_t* text, const wchar_t** end)
+{
+    wchar_t* stop = nullptr;
+    long value = wcstol(text, &stop, 10);
+    *end = stop;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace plat
+
+// The tests link this file for its seam and bring their own main.
+#ifndef TAILGRIP_NO_ENTRY
+int wmain(int argc, wchar_t** argv)
+{
+    return tool_main(argc, argv);
+}
+#endif

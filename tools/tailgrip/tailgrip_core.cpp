@@ -1,0 +1,161 @@
+// tailgrip's portable core: argument rules, preamble check, read loop, and the loop's I/O over
+// C runtime streams.
+#include "tailgrip_core.h"
+
+#include "platform.h"
+
+namespace tailgrip {
+
+namespace {
+
+// The block last read. The only buffer of the program: nothing is allocated.
+unsigned char block_buf[io_chunk];
+
+bool IsSpace(wchar_t c)
+{
+    return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
+
+}  // namespace
+
+std::int64_t DecimalToSigned(const wchar_t* text, std::int64_t min, std::int64_t max,
+                             const wchar_t** end)
+{
+    const wchar_t* p = text;
+    while (IsSpace(*p))
+        ++p;
+    bool negative = false;
+    if (*p == L'+' || *p == L'-')
+        negative = *p++ == L'-';
+    // The magnitude saturates one past what fits, so that overflow is seen however long the
+    // digits run on.
+    const std::uint64_t limit = negative ? 0 - static_cast<std::uint64_t>(min)
+                                         : static_cast<std::uint64_t>(max);
+    std::uint64_t magnitude = 0;
+    const wchar_t* digits = p;
+    for (; *p >= L'0' && *p <= L'9'; ++p) {
+        unsigned digit = static_cast<unsigned>(*p - L'0');
+        if (magnitude > (limit - digit) / 10)
+            magnitude = limit + 1;
+        else
+            magnitude = magnitude * 10 + digit;
+    }
+    if (p == digits) {
+        *end = text;
+        return 0;
+    }
+    *end = p;
+    if (magnitude > limit)
+        return negative ? min : max;
+    return negative ? static_cast<std::int64_t>(0 - magnitude)
+                    : static_cast<std::int64_t>(magnitude);
+}
+
+bool ParseTimeoutArg(const wchar_t* text, TimeoutArg* out)
+{
+    const wchar_t* end = text;
+    out->close_timeout_sec = plat::WideToLong(text, &end);
+    out->interval = 0;
+    out->preamble_byte = 0;
+    // Only a lower-case "p" right where the number stopped asks for the check; anything else
+    // there is ignored.
+    if (*end != L'p')
+        return true;
+    const wchar_t* suffix_end = end;
+    std::int32_t v = plat::WideToLong(end + 1, &suffix_end);
+    if (v <= 0)
+        return false;
+    std::int32_t interval = v >> 8;
+    if (interval == 0 || interval > static_cast<std::int32_t>(io_chunk))
+        return false;
+    out->interval = interval;
+    out->preamble_byte = static_cast<std::uint8_t>(v & 0xff);
+    return true;
+}
+
+std::uint64_t BlockReadSize(std::int32_t interval)
+{
+    return io_chunk - io_chunk % static_cast<std::uint64_t>(interval);
+}
+
+bool BlockPasses(const unsigned char* block, std::size_t n, std::int32_t interval,
+                 std::uint8_t preamble_byte)
+{
+    std::int64_t e = static_cast<std::int64_t>(n) - 1;
+    while (e >= 0 && block[e] == preamble_byte)
+        e -= interval;
+    return e < 0;
+}
+
+void RunReadLoop(LoopIo& io, std::int32_t close_timeout_sec, std::int32_t interval,
+                 std::uint8_t preamble_byte)
+{
+    // The first read under the check takes the single byte that must begin a packet; every
+    // later block is a whole number of intervals that starts one byte after a packet start, so
+    // its last byte is the start of the packet after it.
+    std::uint64_t read_size = interval != 0 ? 1 : io_chunk;
+    // Five passes a second for close_timeout_sec seconds. In 64 bits, so that a timeout above
+    // 429496729 s means a long wait instead of a product that wraps round to an early end.
+    const std::int64_t idle_limit = 5 * static_cast<std::int64_t>(close_timeout_sec);
+    std::int64_t idle_count = 0;
+    for (;;) {
+        std::size_t n = io.Read(block_buf, static_cast<std::size_t>(read_size));
+        // A short read is passed on unexamined: the check examines whole blocks only.
+        bool passes = interval == 0 || n != read_size ||
+                      BlockPasses(block_buf, n, interval, preamble_byte);
+        if (n > 0 && passes) {
+            idle_count = 0;
+            if (io.Write(block_buf, n) != n)
+                return;
+            if (n == read_size && interval != 0) {
+                read_size = BlockReadSize(interval);
+            } else {
+                interval = 0;
+                read_size = io_chunk;
+            }
+            continue;
+        }
+        if (n == 0) {
+            // The file had nothing more: from here on it is copied as it comes.
+            interval = 0;
+            read_size = io_chunk;
+        } else {
+            // Some packet start is not written yet: read the same bytes again after the pause.
+            io.SeekBack(n);
+        }
+        if (++idle_count > idle_limit)
+            return;
+        io.Sleep(idle_sleep_ms);
+    }
+}
+
+std::size_t FileLoopIo::Read(unsigned char* buf, std::size_t size)
+{
+    // Both runtimes remember the end of a file: once fread came back short, glibc keeps
+    // answering 0 until the stream's end-of-file flag is cleared, and msvcrt until a seek clears
+    // the mark it keeps on the descriptor itself. A seek to where we stand clears both, so the
+    // next read sees whatever the producer appended meanwhile.
+    std::clearerr(file_);
+    std::size_t n = std::fread(buf, 1, size, file_);
+    if (n < size)
+        plat::Seek64(file_, 0, plat::SeekFrom::current);
+    return n;
+}
+
+void FileLoopIo::SeekBack(std::size_t n)
+{
+    // Should this fail, the next read simply goes on from where it stands.
+    plat::Seek64(file_, -static_cast<std::int64_t>(n), plat::SeekFrom::current);
+}
+
+std::size_t FileLoopIo::Write(const unsigned char* buf, std::size_t n)
+{
+    return std::fwrite(buf, 1, n, out_);
+}
+
+void FileLoopIo::Sleep(unsigned ms)
+{
+    plat::SleepMs(ms);
+}
+
+}  // namespace tailgrip
