@@ -97,10 +97,15 @@ public:
         failing_write_ = failing_write;
     }
 
+    // The read that would start at input offset at waits until Release: a producer that pauses.
+    void StallInputAt(std::uint64_t at) { stall_at_ = at; }
+
     std::size_t Read(unsigned char* into, std::size_t count) override
     {
         Jitter(&read_rng_);
         std::uint64_t in = in_total_.load();
+        if (in == stall_at_)
+            WaitForRelease();
         std::uint64_t off = in % ring_size_;
         if (in == 0)
             base_.store(into);
@@ -151,10 +156,8 @@ public:
             }
         }
         ++writes_;
-        if (consumer_ == Consumer::blocks_until_released) {
-            std::unique_lock<std::mutex> lock(gate_mu_);
-            gate_.wait(lock, [this] { return released_; });
-        }
+        if (consumer_ == Consumer::blocks_until_released)
+            WaitForRelease();
         if (consumer_ == Consumer::fails_at_write && writes_ == failing_write_) {
             failed_ = true;
             return count / 2;
@@ -173,6 +176,17 @@ public:
         std::lock_guard<std::mutex> lock(gate_mu_);
         released_ = true;
         gate_.notify_all();
+    }
+
+    // Waits until the writer has handed over at least n bytes; false after timeout_ms.
+    bool WaitForWritten(std::uint64_t n, int timeout_ms)
+    {
+        for (int waited = 0; out_done_.load() < n; waited += 2) {
+            if (waited >= timeout_ms)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
     }
 
     // Waits until the loops have read more than at_least bytes; false after timeout_ms.
@@ -204,6 +218,12 @@ private:
         return static_cast<unsigned char>(input_[static_cast<std::size_t>(at % input_.size())]);
     }
 
+    void WaitForRelease()
+    {
+        std::unique_lock<std::mutex> lock(gate_mu_);
+        gate_.wait(lock, [this] { return released_; });
+    }
+
     void Fault(const std::string& what)
     {
         std::lock_guard<std::mutex> lock(fault_mu_);
@@ -229,6 +249,7 @@ private:
     const bool endless_;
     Consumer consumer_ = Consumer::takes_all;
     std::size_t failing_write_ = 0;
+    std::uint64_t stall_at_ = ~std::uint64_t{0};
 
     std::atomic<const unsigned char*> base_{nullptr};
     std::atomic<std::uint64_t> in_total_{0};   // bytes handed to the loops (main thread)
@@ -325,6 +346,26 @@ TEST(Ring, blocked_consumer_stops_reader_below_one_chunk_free)
         auto faults = io.Faults();
         EXPECT_TRUE(faults.empty()) << "ring " << ring_size << Describe(faults);
     }
+}
+
+TEST(Ring, tail_before_ring_end_waits_for_a_whole_chunk_while_input_runs)
+{
+    // A ring of 1000000 bytes: fifteen whole chunks and a 16960-byte tail before its end. Input
+    // pauses just after the tail was read; while it runs, the tail alone is not enough to write.
+    const std::uint64_t ring_size = 1000000;
+    const std::size_t input = 3 * 1000000;
+    RecordingIo io({ring_size, 0}, test_support::PatternBytes(input, 7));
+    io.StallInputAt(ring_size);
+    int code = -1;
+    std::thread run([&] { code = brimtank::RunRing({ring_size, 0}, io); });
+    EXPECT_TRUE(io.WaitForWritten(15 * io_chunk, 20000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(io.OutTotal(), 15 * io_chunk);
+    io.Release();
+    run.join();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(io.OutTotal(), input);
+    EXPECT_TRUE(io.Faults().empty()) << Describe(io.Faults());
 }
 
 TEST(Ring, failed_write_stops_writer_and_reader_ends_without_input_end)
