@@ -41,6 +41,14 @@ bool WaitFed(ChildProcess& child, std::size_t n, int timeout_ms)
     return true;
 }
 
+// Waits for the feeder to give up on a program that has ended without reading all its input,
+// so that nothing writes to the pipe any more when the child's handles are closed.
+void WaitFeedGivenUp(ChildProcess& child)
+{
+    for (int waited = 0; !child.FeedFinished() && waited < 30000; waited += 5)
+        os::SleepMs(5);
+}
+
 // Runs body(i) for every i in [0, n) on threads of its own and waits for all.
 template <typename Body>
 void SideBySide(std::size_t n, Body body)
@@ -268,6 +276,7 @@ TEST(Pipe, consumer_gone_ends_with_zero)
             seen[i].taken = child.StdoutSize();
         }
         seen[i].end.exit_code = child.Wait(60000);
+        WaitFeedGivenUp(child);
         seen[i].fed = child.FedBytes();
         seen[i].end.err = child.Stderr();
     });
@@ -299,6 +308,7 @@ TEST(Pipe, wrong_argument_count_prints_usage_and_reads_nothing)
         // arguments would take more than the pipe's capacity or never end.
         child.FeedStdin(std::string(4 * MiB, 'x'), 0, 0, false);
         seen[i].exit_code = child.Wait(30000);
+        WaitFeedGivenUp(child);
         seen[i].out = child.Stdout();
         seen[i].err = child.Stderr();
         seen[i].fed = child.FedBytes();
