@@ -1,0 +1,158 @@
+// POSIX side of brimtank's seam: standard streams are already binary; the lock is a pthread
+// mutex, an auto-reset event a mutex, a condition variable and a flag, the writer a pthread.
+// The entry point widens the arguments.
+#include "platform.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+bool SetBinaryStdio()
+{
+    return true;
+}
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(Lock::storage), "Lock too small for a mutex");
+static_assert(alignof(pthread_mutex_t) <= alignof(Lock), "Lock under-aligned for a mutex");
+
+static pthread_mutex_t* as_mutex(Lock* lock)
+{
+    return reinterpret_cast<pthread_mutex_t*>(lock->storage);
+}
+
+void InitLock(Lock* lock)
+{
+    pthread_mutex_init(new (lock->storage) pthread_mutex_t, nullptr);
+}
+
+void EnterLock(Lock* lock)
+{
+    pthread_mutex_lock(as_mutex(lock));
+}
+
+void LeaveLock(Lock* lock)
+{
+    pthread_mutex_unlock(as_mutex(lock));
+}
+
+void DeleteLock(Lock* lock)
+{
+    pthread_mutex_destroy(as_mutex(lock));
+}
+
+namespace {
+
+struct Event {
+    pthread_mutex_t mutex;
+    pthread_cond_t cond;
+    bool signalled;
+};
+
+}  // namespace
+
+AutoEvent CreateAutoEvent()
+{
+    Event* e = new (std::nothrow) Event;
+    if (e == nullptr)
+        return nullptr;
+    if (pthread_mutex_init(&e->mutex, nullptr) != 0) {
+        delete e;
+        return nullptr;
+    }
+    if (pthread_cond_init(&e->cond, nullptr) != 0) {
+        pthread_mutex_destroy(&e->mutex);
+        delete e;
+        return nullptr;
+    }
+    e->signalled = false;
+    return e;
+}
+
+void SetAutoEvent(AutoEvent event)
+{
+    Event* e = static_cast<Event*>(event);
+    pthread_mutex_lock(&e->mutex);
+    e->signalled = true;
+    pthread_cond_signal(&e->cond);
+    pthread_mutex_unlock(&e->mutex);
+}
+
+// The flag, not the wake-up, carries the signal: a wake-up without it is spurious, and a signal
+// given before the wait began is found at once.
+void WaitAutoEvent(AutoEvent event)
+{
+    Event* e = static_cast<Event*>(event);
+    pthread_mutex_lock(&e->mutex);
+    while (!e->signalled)
+        pthread_cond_wait(&e->cond, &e->mutex);
+    e->signalled = false;
+    pthread_mutex_unlock(&e->mutex);
+}
+
+void CloseAutoEvent(AutoEvent event)
+{
+    Event* e = static_cast<Event*>(event);
+    pthread_cond_destroy(&e->cond);
+    pthread_mutex_destroy(&e->mutex);
+    delete e;
+}
+
+namespace {
+
+ThreadProc thread_proc;  // set before the thread starts, which orders it before the read
+
+void* thread_entry(void*)
+{
+    thread_proc();
+    return nullptr;
+}
+
+}  // namespace
+
+static_assert(sizeof(pthread_t) <= sizeof(ThreadHandle), "ThreadHandle too small for pthread_t");
+
+bool StartThread(ThreadProc proc, ThreadHandle* thread)
+{
+    thread_proc = proc;
+    pthread_t id;
+    if (pthread_create(&id, nullptr, thread_entry, nullptr) != 0)
+        return false;
+    std::memcpy(thread, &id, sizeof id);
+    return true;
+}
+
+void JoinThread(ThreadHandle thread)
+{
+    pthread_t id;
+    std::memcpy(&id, &thread, sizeof id);
+    pthread_join(id, nullptr);
+}
+
+}  // namespace plat
+
+// The tests link the seam into a program of their own, which brings its own entry point.
+#ifndef BRIMTANK_NO_ENTRY_POINT
+int main(int argc, char** argv)
+{
+    // A write to a pipe whose reader has gone raises SIGPIPE and ends the process. Ignore it,
+    // so that the write just fails and the run finishes as it does on Windows.
+    signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::wstring> wide(static_cast<std::size_t>(argc));
+    for (int i = 0; i < argc; ++i) {
+        for (const char* p = argv[i]; *p != 0; ++p)
+            wide[i].push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
+    }
+    std::vector<wchar_t*> wargv;
+    for (auto& w : wide)
+        wargv.push_back(w.data());
+    wargv.push_back(nullptr);
+    return tool_main(argc, wargv.data());
+}
+#endif

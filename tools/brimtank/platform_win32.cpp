@@ -1,0 +1,108 @@
+// Windows side of brimtank's seam: binary standard streams, a critical section for the lock,
+// kernel auto-reset events, the writer thread from _beginthreadex, and the wide-character entry
+// point.
+#include "platform.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <stdio.h>
+
+#include <new>
+
+namespace plat {
+
+bool SetBinaryStdio()
+{
+    if (_setmode(_fileno(stdin), _O_BINARY) < 0)
+        return false;
+    return _setmode(_fileno(stdout), _O_BINARY) >= 0;
+}
+
+static_assert(sizeof(CRITICAL_SECTION) <= sizeof(Lock::storage), "Lock too small");
+static_assert(alignof(CRITICAL_SECTION) <= alignof(Lock), "Lock under-aligned");
+
+static CRITICAL_SECTION* as_section(Lock* lock)
+{
+    return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
+}
+
+void InitLock(Lock* lock)
+{
+    InitializeCriticalSection(new (lock->storage) CRITICAL_SECTION);
+}
+
+void EnterLock(Lock* lock)
+{
+    EnterCriticalSection(as_section(lock));
+}
+
+void LeaveLock(Lock* lock)
+{
+    LeaveCriticalSection(as_section(lock));
+}
+
+void DeleteLock(Lock* lock)
+{
+    DeleteCriticalSection(as_section(lock));
+}
+
+AutoEvent CreateAutoEvent()
+{
+    return CreateEventW(nullptr, FALSE, FALSE, nullptr);  // NULL on failure
+}
+
+void SetAutoEvent(AutoEvent event)
+{
+    SetEvent(event);
+}
+
+void WaitAutoEvent(AutoEvent event)
+{
+    WaitForSingleObject(event, INFINITE);
+}
+
+void CloseAutoEvent(AutoEvent event)
+{
+    CloseHandle(event);
+}
+
+namespace {
+
+ThreadProc thread_proc;  // set before the thread starts, which orders it before the read
+
+unsigned __stdcall thread_entry(void*)
+{
+    return thread_proc();
+}
+
+}  // namespace
+
+bool StartThread(ThreadProc proc, ThreadHandle* thread)
+{
+    thread_proc = proc;
+    std::uintptr_t handle = _beginthreadex(nullptr, 0, thread_entry, nullptr, 0, nullptr);
+    if (handle == 0)
+        return false;
+    *thread = handle;
+    return true;
+}
+
+void JoinThread(ThreadHandle thread)
+{
+    HANDLE h = reinterpret_cast<HANDLE>(thread);
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+}
+
+}  // namespace plat
+
+// The tests link the seam into a program of their own, which brings its own entry point.
+#ifndef BRIMTANK_NO_ENTRY_POINT
+int wmain(int argc, wchar_t** argv)
+{
+    return tool_main(argc, argv);
+}
+#endif
