@@ -7,11 +7,15 @@ namespace test_support {
 
 ChildProcess::~ChildProcess()
 {
-    if (process_ != nullptr && Wait(0) == -1)
+    // The feeder may still be writing into standard input: end the child first, so that its
+    // write fails, and join it before the handle is closed under it.
+    if (process_ != nullptr && Wait(0) == -1) {
         Kill();
-    CloseStdin();
+        Wait(5000);
+    }
     if (feeder_.joinable())
         feeder_.join();
+    CloseStdin();
     if (out_reader_.joinable())
         out_reader_.join();
     if (err_reader_.joinable())
