@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <sstream>
 
 namespace quill_test {
@@ -179,6 +180,24 @@ bool CopyFileBytes(const std::string& from, const std::string& to)
     bool found = false;
     std::string bytes = test_support::ReadFileBytes(from, &found);
     return found && test_support::WriteFileBytes(to, bytes);
+}
+
+std::string ReadBytes(const std::string& path)
+{
+    std::string bytes;
+#ifdef _WIN32
+    std::FILE* f = _wfopen(W(path).c_str(), L"rb");
+#else
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+#endif
+    if (f == nullptr)
+        return bytes;
+    char block[65536];
+    std::size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
+        bytes.append(block, n);
+    std::fclose(f);
+    return bytes;
 }
 
 std::vector<std::string> ReadLines(const std::string& path)

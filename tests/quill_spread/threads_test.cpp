@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <random>
 #include <set>
 #include <thread>
@@ -81,7 +82,8 @@ TEST_F(QuillTest, duplicates_come_and_go_while_two_controls_record)
             // The feeders start once both controls have a duplicate waiting.
             if (!live[0].empty() && !live[1].empty())
                 go.store(true);
-            std::this_thread::yield();
+            // A pause between changes, so a few hundred files come and go, not thousands.
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
     });
     std::thread first([&] { Feed(q, &feeders[0], 1, &go); --running; });
@@ -96,9 +98,9 @@ TEST_F(QuillTest, duplicates_come_and_go_while_two_controls_record)
     for (int c = 0; c < 2; ++c) {
         const Feeder& f = feeders[c];
         EXPECT_TRUE(f.ok) << c;
-        EXPECT_TRUE(test_support::ReadFileBytes(N(mains[c])) == f.stream) << c;
+        EXPECT_TRUE(ReadBytes(N(mains[c])) == f.stream) << c;
         for (const std::string& file : dup_files[c]) {
-            std::string bytes = test_support::ReadFileBytes(file);
+            std::string bytes = ReadBytes(file);
             if (bytes.empty())
                 continue;  // removed before its first boundary came
             ++joined;
