@@ -25,7 +25,18 @@ cp "$build/native/bin/Quill_Spread.so" "$work/Quill_Spread.so"
 # Output options for n files: the primary OUT plus n - 1 duplicates added before the first byte.
 dups() {
   local n=$1 prefix=$2 mode=$3 i
-  for ((i = 2; i <= n; i++)); do printf ' --dup 0:%s%s' "$prefix$i.ts" "$mode"; done
+  for ((i = 2; i <= n; i++)); do printf " '--dup' '0:%s%s'" "$prefix$i.ts" "$mode"; done
+}
+
+# One untimed run of every command first, so that each timed run replaces files of the full size
+# (truncating a file costs as well) and no contender gets fresh ones.
+warm_run() {
+  local bytes=$1 rounds=$2 baseline=$3
+  shift 3
+  local -a args=("$@")
+  local i
+  for ((i = 1; i < ${#args[@]}; i += 2)); do bash -c "${args[$i]}" >/dev/null; done
+  bench_run "$bytes" "$rounds" "$baseline" "${args[@]}"
 }
 
 host=$build/native/tests/quill_record_host
@@ -33,7 +44,7 @@ for n in ${FANOUT-1 4 16}; do
   tee_files=""
   for ((i = 2; i <= n; i++)); do tee_files="$tee_files $out/out$i.ts"; done
   echo "native: $((size / 1048576)) MiB to $n file(s)"
-  bench_run "$size" "$rounds" raw \
+  warm_run "$size" "$rounds" raw \
     raw "$host - $out/out1.ts --input $work/stream.ts --raw$(dups "$n" "$out/out" "") >/dev/null" \
     Quill_Spread "$host $work/Quill_Spread.so $out/out1.ts --input $work/stream.ts --overwrite$(dups "$n" "$out/out" :1) >/dev/null" \
     tee "tee$tee_files <$work/stream.ts >$out/out1.ts"
@@ -53,7 +64,7 @@ if [ -e "$winhost" ] && command -v wine >/dev/null; then
   z() { echo "Z:${1//\//\\}"; }
   for n in ${WINE_FANOUT-1 4}; do
     echo "wine: $((size / 1048576)) MiB to $n file(s)"
-    bench_run "$size" "$rounds" raw \
+    warm_run "$size" "$rounds" raw \
       raw "wine $winhost - '$(z "$out/out1.ts")' --input '$(z "$work/stream.ts")' --raw$(dups "$n" "$(z "$out/out")" "") >/dev/null" \
       Quill_Spread "wine $winhost '$(z "$work/Quill_Spread.dll")' '$(z "$out/out1.ts")' --input '$(z "$work/stream.ts")' --overwrite$(dups "$n" "$(z "$out/out")" :1) >/dev/null"
     echo
