@@ -1,0 +1,39 @@
+// Stream distribution: AddTSBuff hands each host buffer to every live output of a control.
+#include "state.h"
+
+BOOL WINAPI AddTSBuff(DWORD id, const BYTE* data, DWORD size, DWORD* writeSize)
+{
+    LockHold hold;
+    CtrlSlot* slot = FindCtrl(id);
+    if (slot == nullptr || data == nullptr || size == 0 || writeSize == nullptr)
+        return FALSE;
+    *writeSize = 0;
+    const DWORD unit = plugInState.dataUnit;
+    const DWORD offset = slot->unitOffset;
+    bool any = false;
+    // Entry order, output 1 first; every output gets the same bytes of the host's buffer.
+    for (DWORD k = 0; k < slot->outputCount; ++k) {
+        OutputEntry& entry = slot->outputs[k];
+        if (!IsLive(entry))
+            continue;
+        // An output that has had nothing yet begins at the next data-unit boundary.
+        DWORD skip = slot->started[k] || offset == 0 ? 0 : unit - offset;
+        if (skip >= size)
+            continue;  // the boundary lies beyond this buffer: wait for the next one
+        slot->started[k] = 1;
+        BOOL written = InNestedMode()
+                           ? plugInState.nested.AddTSBuff(entry.nestedId, data + skip,
+                                                          size - skip, writeSize)
+                           : plat::WriteOutput(entry.file, data + skip, size - skip, writeSize);
+        if (written)
+            any = true;
+        else
+            CloseOutputEntry(entry);  // this output ends here; the others go on
+    }
+    if (!any)
+        return FALSE;  // not accepted: the stream position stays
+    // size % unit first: the sum then cannot wrap, whatever the buffer's length.
+    slot->unitOffset = static_cast<DWORD>((offset + size % unit) % unit);
+    *writeSize = size;
+    return TRUE;
+}

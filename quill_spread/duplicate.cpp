@@ -1,0 +1,85 @@
+// Duplicate outputs: DuplicateSave adds an output to a running save, found by the path of its
+// output 1, or removes one again.
+#include "state.h"
+
+namespace {
+
+// The lowest in-use control whose output-1 path equals path, ignoring case; null if none.
+CtrlSlot* FindSaveByPath(const WCHAR* path)
+{
+    for (CtrlSlot& slot : plugInState.slots) {
+        if (slot.inUse && plat::StrCmpI(slot.savePath, path) == 0)
+            return &slot;
+    }
+    return nullptr;
+}
+
+// Opens entry k of slot for newPath; true when it holds the new output.
+bool OpenDuplicate(CtrlSlot& slot, DWORD k, WCHAR* newPath, DWORD newPathSize, int overwrite,
+                   ULONGLONG startParam)
+{
+    OutputEntry& entry = slot.outputs[k];
+    if (!InNestedMode()) {
+        entry.file = CreateUniqueFile(newPath, static_cast<int>(newPathSize), overwrite);
+        return entry.file != INVALID_HANDLE_VALUE;
+    }
+    const NestedPlugIn& n = plugInState.nested;
+    if (!n.CreateCtrl(&entry.nestedId)) {
+        entry.nestedId = 0;
+        return false;
+    }
+    DWORD nestedId = entry.nestedId;
+    if (!n.StartSave(nestedId, newPath, overwrite, startParam)) {
+        n.DeleteCtrl(nestedId);
+        entry.nestedId = 0;
+        return false;
+    }
+    // The nested plug-in writes its path into the host's buffer; a size it writes back is
+    // not passed on to the host.
+    DWORD capacity = newPathSize;
+    if (n.GetSaveFilePath(nestedId, newPath, &capacity))
+        return true;
+    n.StopSave(nestedId);
+    n.DeleteCtrl(nestedId);
+    entry.nestedId = 0;
+    return false;
+}
+
+}  // namespace
+
+BOOL WINAPI DuplicateSave(const WCHAR* primaryPath, DWORD* outputId, WCHAR* newPath,
+                          DWORD newPathSize, int overwriteMode, ULONGLONG startParam)
+{
+    if (primaryPath == nullptr || outputId == nullptr)
+        return FALSE;
+    LockHold hold;
+    // Whether the control is saving is not asked: a stopped control can be extended too.
+    CtrlSlot* slot = FindSaveByPath(primaryPath);
+    if (slot == nullptr)
+        return FALSE;
+
+    if (newPath == nullptr) {
+        DWORD k = *outputId - 1;  // an id of 0 wraps and fails the range test
+        if (k >= slot->outputCount)
+            return FALSE;
+        // The entry stays counted and becomes free for a later add.
+        return CloseOutputEntry(slot->outputs[k]) ? TRUE : FALSE;
+    }
+
+    // The lowest free entry, else a new one at the end.
+    DWORD k = 0;
+    while (k < slot->outputCount && IsLive(slot->outputs[k]))
+        ++k;
+    if (k == slot->outputCount) {
+        if (slot->outputCount == MAX_OUTPUT)
+            return FALSE;
+        // Counted at once; should the open fail, it stays counted as a free entry.
+        ++slot->outputCount;
+    }
+    int overwrite = overwriteMode < 0 ? slot->overwrite : overwriteMode != 0 ? 1 : 0;
+    slot->started[k] = 0;  // joins at the next data-unit boundary
+    if (!OpenDuplicate(*slot, k, newPath, newPathSize, overwrite, startParam))
+        return FALSE;
+    *outputId = IdOfIndex(k);
+    return TRUE;
+}

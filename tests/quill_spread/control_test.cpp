@@ -1,0 +1,279 @@
+// Quill_Spread loaded by path as a host loads it: the size protocol, ids and null pointers,
+// the control table, the settings file and the binding of a nested plug-in.
+#include "quill_fixture.h"
+
+#include "child_process.h"
+
+#ifndef _WIN32
+#include <stdlib.h>
+#include <sys/stat.h>
+#endif
+
+using namespace quill_test;
+using test_support::FileExists;
+using test_support::ReadFileBytes;
+
+namespace {
+
+std::string WithoutCR(std::string s)
+{
+    std::string out;
+    for (char c : s) {
+        if (c != '\r')
+            out.push_back(c);
+    }
+    return out;
+}
+
+TEST_F(QuillTest, name_follows_size_protocol)
+{
+    Load();
+    EXPECT_FALSE(q.GetPlugInName(nullptr, nullptr));
+    WCHAR buf[64];
+    EXPECT_FALSE(q.GetPlugInName(buf, nullptr));
+
+    DWORD size = 0;
+    EXPECT_TRUE(q.GetPlugInName(nullptr, &size));
+    EXPECT_EQ(size, 22u);
+
+    for (WCHAR& c : buf)
+        c = 'x';
+    size = 21;
+    EXPECT_FALSE(q.GetPlugInName(buf, &size));
+    EXPECT_EQ(size, 22u);
+    EXPECT_EQ(buf[0], 'x');  // untouched
+
+    size = 22;
+    EXPECT_TRUE(q.GetPlugInName(buf, &size));
+    EXPECT_EQ(N(buf), "Quill Spreader PlugIn");
+    EXPECT_EQ(size, 22u);
+
+    size = 64;
+    EXPECT_TRUE(q.GetPlugInName(buf, &size));
+    EXPECT_EQ(size, 64u);  // a large enough capacity is left as it was
+}
+
+TEST_F(QuillTest, invalid_ids_and_null_pointers_fail)
+{
+    Load();
+    EXPECT_FALSE(q.CreateCtrl(nullptr));
+    DWORD id = NewCtrl();
+    ASSERT_EQ(id, 1u);
+    WStr file = Path("kept.ts");
+    ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0));
+
+    DWORD size = 100;
+    WCHAR buf[100];
+    for (DWORD bad : {0u, 2u, 16u, 17u, 0xFFFFFFFFu}) {
+        EXPECT_FALSE(q.DeleteCtrl(bad)) << bad;
+        EXPECT_FALSE(q.StopSave(bad)) << bad;
+        EXPECT_FALSE(q.StartSave(bad, file.c_str(), 0, 0)) << bad;
+        EXPECT_FALSE(q.GetSaveFilePath(bad, buf, &size)) << bad;
+        EXPECT_FALSE(q.GetSaveFilePath(bad, nullptr, &size)) << bad;
+    }
+    EXPECT_EQ(size, 100u);
+    EXPECT_FALSE(q.GetSaveFilePath(id, buf, nullptr));
+
+    // A start without a name fails and leaves the running save as it was.
+    EXPECT_FALSE(q.StartSave(id, nullptr, 0, 0));
+    EXPECT_EQ(lib.SavePath(id), file);
+    EXPECT_TRUE(HeldForWriting(N(file)));
+}
+
+TEST_F(QuillTest, sixteen_controls_then_failure_and_lowest_id_reused)
+{
+    Load();
+    for (DWORD want = 1; want <= 16; ++want)
+        EXPECT_EQ(NewCtrl(), want);
+    DWORD id = 99;
+    EXPECT_FALSE(q.CreateCtrl(&id));
+    EXPECT_EQ(id, 99u);
+
+    EXPECT_TRUE(q.DeleteCtrl(3));
+    EXPECT_FALSE(q.DeleteCtrl(3));
+    EXPECT_TRUE(q.DeleteCtrl(9));
+    EXPECT_EQ(NewCtrl(), 3u);
+    EXPECT_EQ(NewCtrl(), 9u);
+    EXPECT_FALSE(q.CreateCtrl(&id));
+}
+
+TEST_F(QuillTest, new_control_reports_empty_path_and_stops_fine)
+{
+    Load();
+    DWORD id = NewCtrl();
+    DWORD size = 0;
+    EXPECT_TRUE(q.GetSaveFilePath(id, nullptr, &size));
+    EXPECT_EQ(size, 1u);
+    WCHAR one[1] = {'x'};
+    size = 1;
+    EXPECT_TRUE(q.GetSaveFilePath(id, one, &size));
+    EXPECT_EQ(one[0], 0);
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_TRUE(q.StopSave(id));
+}
+
+TEST_F(QuillTest, save_path_follows_size_protocol)
+{
+    Load();
+    DWORD id = NewCtrl();
+    WStr file = Path("proto.ts");
+    ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0));
+    DWORD required = static_cast<DWORD>(file.size() + 1);
+
+    DWORD size = 0;
+    EXPECT_TRUE(q.GetSaveFilePath(id, nullptr, &size));
+    EXPECT_EQ(size, required);
+
+    std::vector<WCHAR> buf(required + 10, 'x');
+    size = required - 1;
+    EXPECT_FALSE(q.GetSaveFilePath(id, buf.data(), &size));
+    EXPECT_EQ(size, required);
+    EXPECT_EQ(buf[0], 'x');
+
+    size = required;
+    EXPECT_TRUE(q.GetSaveFilePath(id, buf.data(), &size));
+    EXPECT_EQ(size, required);
+    EXPECT_EQ(WStr(buf.data()), file);
+
+    // A stopped control still reports the path of its last save.
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_EQ(lib.SavePath(id), file);
+}
+
+TEST_F(QuillTest, write_plugin_setting_chooses_the_mode)
+{
+    std::string nested = AddNested(std::string("TestNested") + library_suffix);
+    std::string lacking = AddNested(std::string("TestLacking") + library_suffix, true);
+    struct Case {
+        std::string value;
+        bool nested_mode;
+    };
+    const Case cases[] = {
+        {"", false},
+        {";TestNested" + std::string(library_suffix), false},
+        {"Missing" + std::string(library_suffix), false},
+        {"TestLacking" + std::string(library_suffix), false},
+        {"TestNested" + std::string(library_suffix), true},
+    };
+    Load();
+    int n = 0;
+    for (const Case& c : cases) {
+        WriteSettings({"WritePlugin=" + c.value});
+        ClearNestedLog(nested);
+        DWORD id = NewCtrl();
+        WStr file = Path("mode" + std::to_string(n++) + ".ts");
+        ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0)) << c.value;
+        if (c.nested_mode) {
+            EXPECT_EQ(lib.SavePath(id), file + W(".nested"));
+            EXPECT_TRUE(IsLoaded(nested));
+        } else {
+            EXPECT_EQ(lib.SavePath(id), file) << c.value;
+            EXPECT_TRUE(HeldForWriting(N(file))) << c.value;
+            EXPECT_FALSE(IsLoaded(nested)) << c.value;
+        }
+        EXPECT_TRUE(q.DeleteCtrl(id));
+        EXPECT_FALSE(IsLoaded(nested));
+        EXPECT_FALSE(IsLoaded(lacking));
+    }
+    // The library lacking a function was loaded once and released again.
+    EXPECT_EQ(NestedLog(lacking), (std::vector<std::string>{"load", "unload"}));
+}
+
+TEST_F(QuillTest, nested_library_lives_from_first_create_to_last_delete)
+{
+    std::string nested = AddNested(std::string("TestNested") + library_suffix);
+    WriteSettings({"WritePlugin=TestNested" + std::string(library_suffix)});
+    Load();
+    EXPECT_FALSE(IsLoaded(nested));
+    DWORD a = NewCtrl();
+    EXPECT_TRUE(IsLoaded(nested));
+    DWORD b = NewCtrl();
+    EXPECT_TRUE(q.DeleteCtrl(a));
+    EXPECT_TRUE(IsLoaded(nested));
+    EXPECT_TRUE(q.DeleteCtrl(b));
+    EXPECT_FALSE(IsLoaded(nested));
+    EXPECT_EQ(NestedLog(nested), (std::vector<std::string>{"load", "unload"}));
+
+    // Created again while none exists: bound afresh.
+    DWORD c = NewCtrl();
+    EXPECT_TRUE(IsLoaded(nested));
+    EXPECT_TRUE(q.DeleteCtrl(c));
+    EXPECT_EQ(NestedLog(nested), (std::vector<std::string>{"load", "unload", "load", "unload"}));
+}
+
+TEST_F(QuillTest, settings_are_read_only_while_no_control_exists)
+{
+    std::string nested = AddNested(std::string("TestNested") + library_suffix);
+    WriteSettings({"WritePlugin="});
+    Load();
+    DWORD first = NewCtrl();
+    WriteSettings({"WritePlugin=TestNested" + std::string(library_suffix)});
+    DWORD second = NewCtrl();
+    WStr file = Path("still-direct.ts");
+    ASSERT_TRUE(q.StartSave(second, file.c_str(), 0, 0));
+    EXPECT_EQ(lib.SavePath(second), file);
+    EXPECT_FALSE(IsLoaded(nested));
+
+    EXPECT_TRUE(q.DeleteCtrl(first));
+    EXPECT_TRUE(q.DeleteCtrl(second));
+    DWORD third = NewCtrl();
+    EXPECT_TRUE(IsLoaded(nested));
+    WStr nested_file = Path("now-nested.ts");
+    ASSERT_TRUE(q.StartSave(third, nested_file.c_str(), 0, 0));
+    EXPECT_EQ(lib.SavePath(third), nested_file + W(".nested"));
+}
+
+TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
+{
+    Load();
+    ASSERT_FALSE(FileExists(ini_path));
+    INT_PTR opened = q.Setting();
+    // wine knows no editor for .ini files and says so as "no association" (31).
+    EXPECT_TRUE(opened > 32 || opened == 31) << opened;
+    EXPECT_EQ(WithoutCR(ReadFileBytes(ini_path)),
+              "[SET]\nWritePlugin=;Quill_Basic.dll\nDataUnit=188\n");
+
+    // A value beginning with "*" counts as absent: both keys are written again.
+    WriteSettings({"DataUnit=376", "WritePlugin=*old"});
+    q.Setting();
+    EXPECT_EQ(WithoutCR(ReadFileBytes(ini_path)),
+              "[SET]\nDataUnit=188\nWritePlugin=;Quill_Basic.dll\n");
+
+    // A named plug-in, enabled or not, is left alone.
+    WriteSettings({"WritePlugin=Other.dll", "DataUnit=376"});
+    std::string before = ReadFileBytes(ini_path);
+    q.Setting();
+    EXPECT_EQ(ReadFileBytes(ini_path), before);
+}
+
+#ifndef _WIN32
+TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
+{
+    if (system("command -v xdg-open >/dev/null 2>&1") == 0)
+        GTEST_SKIP() << "xdg-open is installed and would take the file";
+    // An editor that only notes which file it was given.
+    std::string marker = dir.File("edited");
+    std::string editor = dir.File("editor.sh");
+    ASSERT_TRUE(test_support::WriteFileBytes(editor, "#!/bin/sh\nprintf %s \"$1\" > " + marker + ".tmp && mv " +
+                                                         marker + ".tmp " + marker + "\n"));
+    chmod(editor.c_str(), 0755);
+    setenv("VISUAL", editor.c_str(), 1);
+    Load();
+    INT_PTR opened = q.Setting();
+    unsetenv("VISUAL");
+    EXPECT_GT(opened, 32);
+    for (int i = 0; i < 500 && !FileExists(marker); ++i)
+        test_support::os::SleepMs(10);
+    EXPECT_EQ(ReadFileBytes(marker), ini_path);
+
+    // Without any editor the call reports "no association".
+    const char* had_editor = getenv("EDITOR");
+    std::string saved = had_editor != nullptr ? had_editor : "";
+    unsetenv("EDITOR");
+    EXPECT_EQ(q.Setting(), 31);
+    if (had_editor != nullptr)
+        setenv("EDITOR", saved.c_str(), 1);
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,175 @@
+// The portable code linked directly with the POSIX layer, to see inside and to inject faults
+// through the layer's test hooks: the data unit taken from the settings, and writes that fail
+// or stop short.
+#include "platform_test_posix.h"
+#include "state.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using test_support::ScratchDir;
+using test_support::WriteFileBytes;
+
+namespace {
+
+class CoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // The library's "own file" lives in the scratch directory, so its settings do too.
+        ASSERT_TRUE(WriteFileBytes(self, ""));
+        plat_test::SetModulePath(self.c_str());
+    }
+    void TearDown() override
+    {
+        for (DWORD id = 1; id <= MAX_CTRL; ++id)
+            DeleteCtrl(id);
+        plat_test::SetModulePath(nullptr);
+        plat_test::FailWrites(-1, false);
+        plat_test::ShortWrites(0);
+    }
+    void Settings(const std::string& lines)
+    {
+        ASSERT_TRUE(WriteFileBytes(self + ".ini", "[SET]\n" + lines));
+    }
+    DWORD DataUnitAfterCreate()
+    {
+        DWORD id = 0;
+        EXPECT_TRUE(CreateCtrl(&id));
+        DWORD unit = plugInState.dataUnit;
+        EXPECT_TRUE(DeleteCtrl(id));
+        return unit;
+    }
+    ScratchDir dir{"quill-core"};
+    std::string self = dir.File("Quill_Spread.so");
+};
+
+TEST_F(CoreTest, data_unit_from_settings)
+{
+    EXPECT_EQ(DataUnitAfterCreate(), 188u);  // no settings file
+    struct Case {
+        const char* lines;
+        DWORD unit;
+    };
+    const Case cases[] = {
+        {"DataUnit=0\n", 1},        {"DataUnit=1\n", 1},     {"DataUnit=2\n", 2},
+        {"WritePlugin=\n", 188},    {"DataUnit=376\n", 376}, {"dataunit = 204 \n", 204},
+        {"DataUnit=-4\n", 1},       {"DataUnit=\n", 188},
+    };
+    for (const Case& c : cases) {
+        Settings(c.lines);
+        EXPECT_EQ(DataUnitAfterCreate(), c.unit) << c.lines;
+    }
+    // Read only when the first control is created.
+    Settings("DataUnit=1\n");
+    DWORD first = 0, second = 0;
+    ASSERT_TRUE(CreateCtrl(&first));
+    Settings("DataUnit=94\n");
+    ASSERT_TRUE(CreateCtrl(&second));
+    EXPECT_EQ(plugInState.dataUnit, 1u);
+}
+
+TEST_F(CoreTest, library_path_unknown_gives_unit_one_and_direct_files)
+{
+    Settings("DataUnit=188\n");
+    plat_test::SetModulePath(dir.File("gone.so").c_str());  // does not exist
+    EXPECT_EQ(DataUnitAfterCreate(), 1u);
+    EXPECT_EQ(Setting(), 0);
+}
+
+TEST_F(CoreTest, numbered_suffix_goes_before_the_extension)
+{
+    // Paths need not exist: the first attempt fails for a missing folder and every numbered
+    // candidate fails the same way, so the routine must hand back the path unchanged.
+    WCHAR path[MAX_SAVE_PATH] = u"/no/such/dir.d/news.ts";
+    EXPECT_EQ(CreateUniqueFile(path, MAX_SAVE_PATH, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::u16string(path), u"/no/such/dir.d/news.ts");
+
+    WCHAR out[32];
+    EXPECT_EQ(plat::FormatNumbered(out, 999, u".ts"), 9);
+    EXPECT_EQ(std::u16string(out), u"-(999).ts");
+}
+
+// A save of control 1 to main.ts plus duplicates, fed from one stream.
+class WriteFaultTest : public CoreTest {
+protected:
+    void SetUp() override
+    {
+        CoreTest::SetUp();
+        ASSERT_TRUE(CreateCtrl(&id));
+        ASSERT_TRUE(StartSave(id, W(dir.File("main.ts")).c_str(), 0, 0));
+    }
+    static std::u16string W(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+    DWORD Add(const std::string& name)
+    {
+        std::u16string path = W(dir.File(name));
+        path.resize(600);
+        DWORD out = 0;
+        std::u16string primary = W(dir.File("main.ts"));
+        return DuplicateSave(primary.c_str(), &out, &path[0], 600, -1, 0) ? out : 0;
+    }
+    BOOL Feed(std::size_t from, std::size_t size, DWORD* ws)
+    {
+        return AddTSBuff(id, reinterpret_cast<const BYTE*>(stream.data()) + from,
+                         static_cast<DWORD>(size), ws);
+    }
+    std::string Bytes(const std::string& name) { return test_support::ReadFileBytes(dir.File(name)); }
+    CtrlSlot& Slot() { return plugInState.slots[id - 1]; }
+    DWORD id = 0;
+    std::string stream = test_support::PatternBytes(1 << 20, 3);
+};
+
+TEST_F(WriteFaultTest, second_of_three_outputs_hits_a_full_disk)
+{
+    ASSERT_EQ(Add("two.ts"), 2u);
+    ASSERT_EQ(Add("three.ts"), 3u);
+    DWORD ws = 0;
+    ASSERT_TRUE(Feed(0, 500, &ws));
+    plat_test::FailWrites(1, false);  // output 1 writes, output 2 fails
+    ASSERT_TRUE(Feed(500, 700, &ws));
+    EXPECT_EQ(ws, 700u);
+    EXPECT_EQ(plat_test::FailedWrites(), 1);
+    EXPECT_EQ(Slot().outputCount, 3u);
+    EXPECT_EQ(Slot().outputs[1].file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(Feed(1200, 300, &ws));
+    EXPECT_TRUE(StopSave(id));
+    EXPECT_EQ(Bytes("main.ts"), stream.substr(0, 1500));
+    EXPECT_EQ(Bytes("two.ts"), stream.substr(0, 500));
+    EXPECT_EQ(Bytes("three.ts"), stream.substr(0, 1500));
+}
+
+TEST_F(WriteFaultTest, buffer_nobody_took_leaves_the_position)
+{
+    ASSERT_EQ(Add("two.ts"), 2u);
+    DWORD ws = 0;
+    ASSERT_TRUE(Feed(0, 100, &ws));
+    EXPECT_EQ(Slot().unitOffset, 100u);
+    plat_test::FailWrites(0, true);
+    ws = 5;
+    EXPECT_FALSE(Feed(100, 50, &ws));
+    EXPECT_EQ(Slot().unitOffset, 100u);
+    EXPECT_FALSE(Feed(150, 50, &ws));  // every output was dropped by the first failure
+    EXPECT_EQ(ws, 0u);
+    EXPECT_EQ(Slot().unitOffset, 100u);
+    EXPECT_EQ(Slot().outputCount, 2u);
+}
+
+TEST_F(WriteFaultTest, short_writes_still_deliver_every_byte)
+{
+    ASSERT_EQ(Add("two.ts"), 2u);
+    plat_test::ShortWrites(7);
+    DWORD ws = 0;
+    std::size_t fed = 0;
+    for (std::size_t size : {1u, 6u, 7u, 8u, 1000u, 65536u, 3u}) {
+        ASSERT_TRUE(Feed(fed, size, &ws));
+        EXPECT_EQ(ws, size);
+        fed += size;
+    }
+    EXPECT_TRUE(StopSave(id));
+    EXPECT_EQ(Bytes("main.ts"), stream.substr(0, fed));
+    EXPECT_EQ(Bytes("two.ts"), stream.substr(0, fed));
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// Nested mode through the loaded library: the exact calls, arguments and order that opening
+// and closing output 1 make into the nested plug-in, on success and on every failure path.
+#include "quill_fixture.h"
+
+#include <cstdio>
+
+using namespace quill_test;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class NestedTest : public QuillTest {
+protected:
+    void SetUp() override
+    {
+        QuillTest::SetUp();
+        nested = AddNested(std::string("TestNested") + library_suffix);
+        WriteSettings({"WritePlugin=TestNested" + std::string(library_suffix)});
+        Load();
+        id = NewCtrl();
+        ClearNestedLog(nested);
+    }
+    // The calls logged since the last look, and a fresh log.
+    Lines Calls()
+    {
+        Lines lines = NestedLog(nested);
+        ClearNestedLog(nested);
+        return lines;
+    }
+    std::string nested;
+    DWORD id = 0;
+};
+
+TEST_F(NestedTest, start_and_stop_make_the_fixed_sequence)
+{
+    WStr file = Path("news.ts");
+    const ULONGLONG param = 0x123456789ABCDEF0ull;
+    ASSERT_TRUE(q.StartSave(id, file.c_str(), 5, param));
+    const std::string p = N(file);
+    EXPECT_EQ(Calls(), (Lines{"CreateCtrl id=101 ret=1",
+                              "StartSave id=101 ret=1 path=" + p + " overwrite=1 param=" +
+                                  std::to_string(param),
+                              "GetSaveFilePath id=101 ret=1 cap=512"}));
+    EXPECT_EQ(lib.SavePath(id), file + W(".nested"));
+
+    // A restart stops the running nested save first; overwrite 0 is handed on as 0.
+    ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 7));
+    EXPECT_EQ(Calls(), (Lines{"StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1",
+                              "CreateCtrl id=101 ret=1",
+                              "StartSave id=101 ret=1 path=" + p + " overwrite=0 param=7",
+                              "GetSaveFilePath id=101 ret=1 cap=512"}));
+
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_EQ(Calls(), (Lines{"StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1"}));
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_EQ(Calls(), Lines{});
+    EXPECT_EQ(lib.SavePath(id), file + W(".nested"));  // kept after the stop
+}
+
+TEST_F(NestedTest, each_failed_step_undoes_what_was_opened)
+{
+    WStr file = Path("fail.ts");
+    const std::string p = N(file);
+    struct Case {
+        std::string fail;
+        Lines calls;
+    };
+    const Case cases[] = {
+        {"CreateCtrl", {"CreateCtrl ret=0"}},
+        {"StartSave",
+         {"CreateCtrl id=101 ret=1", "StartSave id=101 ret=0 path=" + p + " overwrite=0 param=9",
+          "DeleteCtrl id=101 ret=1"}},
+        {"GetSaveFilePath",
+         {"CreateCtrl id=101 ret=1", "StartSave id=101 ret=1 path=" + p + " overwrite=0 param=9",
+          "GetSaveFilePath id=101 ret=0 cap=512", "StopSave id=101 ret=1",
+          "DeleteCtrl id=101 ret=1"}},
+    };
+    for (const Case& c : cases) {
+        // Each case begins with a running save, which the failing start stops first.
+        FailNested(nested, {});
+        WStr before = Path("before.ts");
+        ASSERT_TRUE(q.StartSave(id, before.c_str(), 0, 0));
+        Calls();
+        FailNested(nested, {c.fail});
+        EXPECT_FALSE(q.StartSave(id, file.c_str(), 0, 9)) << c.fail;
+        Lines want = {"StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1"};
+        want.insert(want.end(), c.calls.begin(), c.calls.end());
+        EXPECT_EQ(Calls(), want) << c.fail;
+        EXPECT_EQ(lib.SavePath(id), WStr()) << c.fail;
+        // Nothing is left open: the stop calls nothing.
+        EXPECT_TRUE(q.StopSave(id));
+        EXPECT_EQ(Calls(), Lines{}) << c.fail;
+    }
+}
+
+TEST_F(NestedTest, long_name_is_handed_on_unchecked)
+{
+    // The nested plug-in decides about the name; only its reported path must fit.
+    std::string name(600, 'x');
+    WStr file = W(name);
+    q.StartSave(id, file.c_str(), 0, 0);  // whether the nested plug-in can create it is its business
+    Lines calls = Calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[1].find("StartSave id=101"), 0u);
+    EXPECT_NE(calls[1].find("path=" + name + " "), std::string::npos);
+}
+
+TEST_F(NestedTest, delete_closes_every_nested_control_and_releases_the_library)
+{
+    DWORD second = NewCtrl();
+    WStr a = Path("a.ts"), b = Path("b.ts");
+    ASSERT_TRUE(q.StartSave(id, a.c_str(), 0, 0));
+    ASSERT_TRUE(q.StartSave(second, b.c_str(), 0, 0));
+    Calls();
+    EXPECT_TRUE(q.DeleteCtrl(id));
+    EXPECT_EQ(Calls(), (Lines{"StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1"}));
+    EXPECT_TRUE(q.DeleteCtrl(second));
+    EXPECT_EQ(Calls(), (Lines{"StopSave id=102 ret=1", "DeleteCtrl id=102 ret=1", "unload"}));
+    EXPECT_FALSE(IsLoaded(nested));
+}
+
+class NestedDuplicateTest : public NestedTest {
+protected:
+    void SetUp() override
+    {
+        NestedTest::SetUp();
+        main_path = Path("main.ts");
+        ASSERT_TRUE(q.StartSave(id, main_path.c_str(), 1, 0));
+        primary = lib.SavePath(id);  // the nested plug-in's name for it
+        Calls();
+    }
+    // Adds an output for name; its id or 0, and the path written back.
+    DWORD Add(const std::string& name, int mode, ULONGLONG param, WStr* path = nullptr,
+              DWORD capacity = 600)
+    {
+        WStr buf = Path(name);
+        buf.resize(600, 0);
+        DWORD out = 0;
+        if (!q.DuplicateSave(primary.c_str(), &out, &buf[0], capacity, mode, param))
+            return 0;
+        if (path != nullptr)
+            *path = WStr(buf.c_str());
+        return out;
+    }
+    BOOL Feed(std::size_t from, std::size_t size, DWORD* ws)
+    {
+        return q.AddTSBuff(id, reinterpret_cast<const BYTE*>(stream.data()) + from,
+                           static_cast<DWORD>(size), ws);
+    }
+    static std::string Pointer(const void* p)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%p", p);
+        return text;
+    }
+    WStr main_path, primary;
+    std::string stream = test_support::PatternBytes(100000, 5);
+};
+
+TEST_F(NestedDuplicateTest, add_and_remove_make_the_fixed_sequences)
+{
+    WStr path;
+    ASSERT_EQ(Add("dup.ts", -1, 42, &path, 300), 2u);
+    const std::string p = N(Path("dup.ts"));
+    EXPECT_EQ(Calls(), (Lines{"CreateCtrl id=102 ret=1",
+                              "StartSave id=102 ret=1 path=" + p + " overwrite=1 param=42",
+                              "GetSaveFilePath id=102 ret=1 cap=300"}));
+    EXPECT_EQ(path, Path("dup.ts.nested"));
+
+    DWORD out = 2;
+    EXPECT_TRUE(q.DuplicateSave(primary.c_str(), &out, nullptr, 0, -1, 0));
+    EXPECT_EQ(Calls(), (Lines{"StopSave id=102 ret=1", "DeleteCtrl id=102 ret=1"}));
+    EXPECT_FALSE(q.DuplicateSave(primary.c_str(), &out, nullptr, 0, -1, 0));
+    EXPECT_EQ(Calls(), Lines{});
+
+    // The flag: 0 hands on 0, a positive mode 1.
+    ASSERT_EQ(Add("zero.ts", 0, 1), 2u);
+    EXPECT_EQ(Calls().at(1), "StartSave id=102 ret=1 path=" + N(Path("zero.ts")) +
+                                 " overwrite=0 param=1");
+    ASSERT_EQ(Add("nine.ts", 9, 2), 3u);
+    EXPECT_EQ(Calls().at(1), "StartSave id=103 ret=1 path=" + N(Path("nine.ts")) +
+                                 " overwrite=1 param=2");
+}
+
+TEST_F(NestedDuplicateTest, failed_add_undoes_its_nested_control)
+{
+    const std::string p = N(Path("dup.ts"));
+    struct Case {
+        std::string fail;
+        Lines calls;
+    };
+    const Case cases[] = {
+        {"CreateCtrl", {"CreateCtrl ret=0"}},
+        {"StartSave",
+         {"CreateCtrl id=102 ret=1", "StartSave id=102 ret=0 path=" + p + " overwrite=0 param=3",
+          "DeleteCtrl id=102 ret=1"}},
+        {"GetSaveFilePath",
+         {"CreateCtrl id=102 ret=1", "StartSave id=102 ret=1 path=" + p + " overwrite=0 param=3",
+          "GetSaveFilePath id=102 ret=0 cap=600", "StopSave id=102 ret=1",
+          "DeleteCtrl id=102 ret=1"}},
+    };
+    for (const Case& c : cases) {
+        FailNested(nested, {c.fail});
+        EXPECT_EQ(Add("dup.ts", 0, 3), 0u) << c.fail;
+        EXPECT_EQ(Calls(), c.calls) << c.fail;
+    }
+    // The appended entry stayed counted and free: the next add takes it.
+    FailNested(nested, {});
+    EXPECT_EQ(Add("ok.ts", 0, 3), 2u);
+    EXPECT_EQ(Add("ok2.ts", 0, 3), 3u);
+}
+
+TEST_F(NestedDuplicateTest, buffers_are_forwarded_with_the_skip_and_the_hosts_counter)
+{
+    DWORD ws = 0;
+    const std::string where = Pointer(&ws);
+    ASSERT_TRUE(Feed(0, 100, &ws));
+    ASSERT_EQ(Add("dup.ts", -1, 0), 2u);
+    Calls();
+    ASSERT_TRUE(Feed(100, 50, &ws));
+    EXPECT_EQ(Calls(), (Lines{"AddTSBuff id=101 ret=1 size=50 ws=" + where}));
+    ASSERT_TRUE(Feed(150, 100, &ws));
+    EXPECT_EQ(ws, 100u);
+    EXPECT_EQ(Calls(), (Lines{"AddTSBuff id=101 ret=1 size=100 ws=" + where,
+                              "AddTSBuff id=102 ret=1 size=62 ws=" + where}));
+
+    // A failing nested write stops and deletes that output only.
+    FailNested(nested, {"AddTSBuff 5"});  // the fifth call: output 1 on this buffer
+    ASSERT_TRUE(Feed(250, 10, &ws));
+    EXPECT_EQ(ws, 10u);
+    EXPECT_EQ(Calls(), (Lines{"AddTSBuff id=101 ret=0 size=10 ws=" + where,
+                              "StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1",
+                              "AddTSBuff id=102 ret=1 size=10 ws=" + where}));
+    FailNested(nested, {});
+    ASSERT_TRUE(Feed(260, 40, &ws));
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_EQ(test_support::ReadFileBytes(dir.File("dup.ts.nested")), stream.substr(188, 300 - 188));
+    EXPECT_EQ(test_support::ReadFileBytes(N(primary)), stream.substr(0, 250));
+}
+
+}  // namespace

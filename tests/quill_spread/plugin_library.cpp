@@ -1,0 +1,225 @@
+#include "plugin_library.h"
+
+#include "test_files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+#endif
+
+#include <cstdio>
+#include <sstream>
+
+namespace quill_test {
+
+WStr W(const std::string& utf8)
+{
+    WStr out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        unsigned char b = static_cast<unsigned char>(utf8[i]);
+        unsigned c = b;
+        std::size_t extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+        if (extra > 0)
+            c = b & (0x3F >> extra);
+        for (std::size_t k = 1; k <= extra && i + k < utf8.size(); ++k)
+            c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += extra + 1;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<WCHAR>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<WCHAR>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<WCHAR>(c));
+        }
+    }
+    return out;
+}
+
+std::string N(const WStr& wide)
+{
+    std::string out;
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        unsigned c = static_cast<unsigned>(wide[i]);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned>(wide[i + 1]) - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+namespace {
+template <typename Fn>
+void Bind(void* module, const char* name, Fn* into)
+{
+#ifdef _WIN32
+    *into = reinterpret_cast<Fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)));
+#else
+    *into = reinterpret_cast<Fn>(dlsym(module, name));
+#endif
+}
+}  // namespace
+
+bool PlugInLibrary::Load(const std::string& path)
+{
+    Unload();
+#ifdef _WIN32
+    module_ = LoadLibraryW(W(path).c_str());
+#else
+    module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+    if (module_ == nullptr)
+        return false;
+    Bind(module_, "GetPlugInName", &api_.GetPlugInName);
+    Bind(module_, "Setting", &api_.Setting);
+    Bind(module_, "CreateCtrl", &api_.CreateCtrl);
+    Bind(module_, "DeleteCtrl", &api_.DeleteCtrl);
+    Bind(module_, "StartSave", &api_.StartSave);
+    Bind(module_, "StopSave", &api_.StopSave);
+    Bind(module_, "GetSaveFilePath", &api_.GetSaveFilePath);
+    Bind(module_, "AddTSBuff", &api_.AddTSBuff);
+    Bind(module_, "DuplicateSave", &api_.DuplicateSave);
+    return true;
+}
+
+void PlugInLibrary::Unload()
+{
+    if (module_ == nullptr)
+        return;
+#ifdef _WIN32
+    FreeLibrary(static_cast<HMODULE>(module_));
+#else
+    dlclose(module_);
+#endif
+    module_ = nullptr;
+    api_ = PlugInApi();
+}
+
+WStr PlugInLibrary::SavePath(DWORD id) const
+{
+    DWORD size = 0;
+    if (!api_.GetSaveFilePath(id, nullptr, &size) || size == 0)
+        return W("?");
+    WStr path(size, 0);
+    DWORD capacity = size;
+    if (!api_.GetSaveFilePath(id, &path[0], &capacity))
+        return W("?");
+    path.resize(size - 1);
+    return path;
+}
+
+bool IsLoaded(const std::string& path)
+{
+#ifdef _WIN32
+    return GetModuleHandleW(W(path).c_str()) != nullptr;
+#else
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h == nullptr)
+        return false;
+    dlclose(h);
+    return true;
+#endif
+}
+
+bool HeldForWriting(const std::string& path)
+{
+#ifdef _WIN32
+    HANDLE h = CreateFileW(W(path).c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(h);
+    return false;
+#else
+    char want[PATH_MAX];
+    if (realpath(path.c_str(), want) == nullptr)
+        return false;
+    DIR* fds = opendir("/proc/self/fd");
+    if (fds == nullptr)
+        return false;
+    bool held = false;
+    while (dirent* e = readdir(fds)) {
+        std::string link = std::string("/proc/self/fd/") + e->d_name;
+        char target[PATH_MAX];
+        ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0) {
+            target[n] = 0;
+            if (std::string(target) == want)
+                held = true;
+        }
+    }
+    closedir(fds);
+    return held;
+#endif
+}
+
+bool CopyFileBytes(const std::string& from, const std::string& to)
+{
+    bool found = false;
+    std::string bytes = test_support::ReadFileBytes(from, &found);
+    return found && test_support::WriteFileBytes(to, bytes);
+}
+
+std::string ReadBytes(const std::string& path)
+{
+    std::string bytes;
+#ifdef _WIN32
+    std::FILE* f = _wfopen(W(path).c_str(), L"rb");
+#else
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+#endif
+    if (f == nullptr)
+        return bytes;
+    char block[65536];
+    std::size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
+        bytes.append(block, n);
+    std::fclose(f);
+    return bytes;
+}
+
+std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(test_support::ReadFileBytes(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Sep()
+{
+#ifdef _WIN32
+    return "\\";
+#else
+    return "/";
+#endif
+}
+
+}  // namespace quill_test
