@@ -4,7 +4,6 @@
 // copy of the program that hands out a list of paths the test writes. The load order
 // "netapi32=n,b" in the environment makes the copy take the stand-in, and the program in bin/,
 // which has none beside it, wine's own.
-#include "test_files.h"
 #include "wine_session.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +12,6 @@
 #include <string>
 
 using namespace proxy_wine;
-using test_support::ReadFileBytes;
-using test_support::ScratchDir;
-using test_support::WriteFileBytes;
 
 namespace {
 
@@ -43,45 +39,18 @@ void Present(WPARAM* wParam, LPARAM* lParam, std::int64_t offset = 0)
 
 constexpr std::int64_t hour = 36000000000LL;
 
-// A running proxy of this test, closed at the end of the test that started it.
-class Proxy {
-public:
-    bool Start(const std::wstring& program, const std::wstring& arguments = L"",
-               const std::wstring& standin_dir = L"")
-    {
-        ChildOptions options;
-        options.program = program;
-        options.arguments = arguments;
-        if (!standin_dir.empty())
-            options.environment = {{L"VELMORA_NETAPI_STANDIN", standin_dir}};
-        if (!child.Start(options))
-            return false;
-        window = WaitForProxyWindow(child, 10000);
-        return window != nullptr;
-    }
-    LRESULT Request(UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        LRESULT result = 0;
-        EXPECT_TRUE(Send(window, message, wParam, lParam, &result)) << "no answer";
-        return result;
-    }
-    LRESULT SetTimeToPresent()
-    {
-        WPARAM w;
-        LPARAM l;
-        Present(&w, &l);
-        return Request(WM_APP, w, l);
-    }
-    LRESULT Query(WPARAM wParam, LPARAM lParam) { return Request(WM_APP + 1, wParam, lParam); }
-    int Close() { return CloseProxy(window, child); }
-
-    Child child;
-    HWND window = nullptr;
-};
+// The set-time request for the present.
+LRESULT SetTimeToPresent(ProxyServer& proxy)
+{
+    WPARAM w;
+    LPARAM l;
+    Present(&w, &l);
+    return proxy.Request(WM_APP, w, l);
+}
 
 TEST(Server, found_under_message_parent_and_closed_with_zero)
 {
-    Proxy proxy;
+    ProxyServer proxy;
     ASSERT_TRUE(proxy.Start(proxy_exe));
     EXPECT_EQ(FindProxy(), proxy.window);
     EXPECT_FALSE(IsWindowVisible(proxy.window));
@@ -94,7 +63,7 @@ TEST(Server, found_under_message_parent_and_closed_with_zero)
 
 TEST(Server, set_time_to_present_then_busy)
 {
-    Proxy proxy;
+    ProxyServer proxy;
     ASSERT_TRUE(proxy.Start(proxy_exe));
     // Outside the window: refused before the clock is touched.
     WPARAM w;
@@ -106,18 +75,18 @@ TEST(Server, set_time_to_present_then_busy)
     Present(&w, &l, hour);
     EXPECT_EQ(proxy.Request(WM_APP, w, l), -1);
 
-    EXPECT_EQ(proxy.SetTimeToPresent(), 1);
+    EXPECT_EQ(SetTimeToPresent(proxy), 1);
     // Busy for 30 s now: the same request is refused at once.
-    EXPECT_EQ(proxy.SetTimeToPresent(), -1);
+    EXPECT_EQ(SetTimeToPresent(proxy), -1);
     // The open-file query is still served (wine's enumeration fails, so -1, never 0).
     EXPECT_EQ(proxy.Query(0x747874, 0), -1);
-    EXPECT_EQ(proxy.SetTimeToPresent(), -1);
+    EXPECT_EQ(SetTimeToPresent(proxy), -1);
     EXPECT_EQ(proxy.Close(), 0);
 }
 
 TEST(Server, upper_halves_of_words_are_ignored)
 {
-    Proxy proxy;
+    ProxyServer proxy;
     ASSERT_TRUE(proxy.Start(proxy_exe));
     WPARAM w;
     LPARAM l;
@@ -129,7 +98,7 @@ TEST(Server, upper_halves_of_words_are_ignored)
 
     // The same for the open-file query: junk above "txt" changes nothing, so the answer is
     // wine's failed enumeration, not an invalid extension; the stand-in tests tell them apart.
-    Proxy second;
+    ProxyServer second;
     ASSERT_TRUE(second.Start(proxy_exe));
     EXPECT_EQ(second.Query(static_cast<WPARAM>(0xFFFFFFFF00747874ULL), 0), -1);
     EXPECT_EQ(second.Close(), 0);
@@ -137,7 +106,7 @@ TEST(Server, upper_halves_of_words_are_ignored)
 
 TEST(Server, wine_own_enumeration_answers_minus_one)
 {
-    Proxy proxy;
+    ProxyServer proxy;
     ASSERT_TRUE(proxy.Start(proxy_exe));
     EXPECT_EQ(proxy.Query(0x747874, 0), -1);
     EXPECT_EQ(proxy.Query(0x00737400, 0), -1);   // empty extension
@@ -149,7 +118,7 @@ TEST(Server, command_line_is_compared_whole)
     // Each of these is server mode: a proxy window appears and answers.
     for (const wchar_t* arguments :
          {L"/TestNetFind ", L"/TestSetTime now", L"/TestNetFind /TestSetTime", L"/server"}) {
-        Proxy proxy;
+        ProxyServer proxy;
         ASSERT_TRUE(proxy.Start(proxy_exe, arguments)) << "no proxy window";
         EXPECT_EQ(proxy.Query(0x747874, 0), -1);
         EXPECT_EQ(proxy.Close(), 0);
@@ -158,7 +127,7 @@ TEST(Server, command_line_is_compared_whole)
 
 TEST(Server, second_proxy_is_started_and_either_answers)
 {
-    Proxy first, second;
+    ProxyServer first, second;
     ASSERT_TRUE(first.Start(proxy_exe));
     ASSERT_TRUE(second.Start(proxy_exe));
     EXPECT_NE(first.window, second.window);
@@ -170,41 +139,20 @@ TEST(Server, second_proxy_is_started_and_either_answers)
     EXPECT_EQ(FindProxy(), nullptr);
 }
 
-// The proxy copied beside the stand-in netapi32.dll, and the stand-in's list and call log.
 class StandIn : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // wine takes the load order from the Unix environment it was started with, not from
-        // the environment a Windows parent hands to CreateProcessW, so the test's own must
-        // ask for a native netapi32 first (CMakeLists.txt sets it).
-        wchar_t order[256] = L"";
-        GetEnvironmentVariableW(L"WINEDLLOVERRIDES", order, 256);
-        ASSERT_NE(std::wstring(order).find(L"netapi32=n,b"), std::wstring::npos)
-            << "WINEDLLOVERRIDES must contain netapi32=n,b";
-        exe = Widen(dir.File("VelmoraAdminProxy.exe"));
-        ASSERT_TRUE(CopyFileW(proxy_exe.c_str(), exe.c_str(), FALSE));
-        ASSERT_TRUE(CopyFileW(standin_dll.c_str(), Widen(dir.File("netapi32.dll")).c_str(),
-                              FALSE));
-        List("0\nbuffer\n");
-        ASSERT_TRUE(proxy.Start(exe, L"", Widen(dir.path())));
+        ASSERT_TRUE(NativeNetapiFirst()) << "WINEDLLOVERRIDES must contain netapi32=n,b";
+        ASSERT_TRUE(copy.Ready());
+        ASSERT_TRUE(proxy.Start(copy.Program(), L"", copy.Directory()));
     }
     void TearDown() override { EXPECT_EQ(proxy.Close(), 0); }
+    void List(const std::string& text) { ASSERT_TRUE(copy.List(text)); }
+    std::string Calls() { return copy.Calls(); }
 
-    void List(const std::string& text) { ASSERT_TRUE(WriteFileBytes(dir.File("open_files.txt"), text)); }
-    // The calls logged since the last look.
-    std::string Calls()
-    {
-        std::string all = ReadFileBytes(dir.File("calls.log"));
-        std::string fresh = all.substr(seen_);
-        seen_ = all.size();
-        return fresh;
-    }
-
-    ScratchDir dir{"admin_proxy"};
-    std::wstring exe;
-    Proxy proxy;
-    std::size_t seen_ = 0;
+    StandInCopy copy{proxy_exe, standin_dll};
+    ProxyServer proxy;
 };
 
 const std::string enum_call =
@@ -272,8 +220,8 @@ TEST_F(StandIn, failed_enumeration_answers_minus_one_and_releases_its_buffer)
 TEST_F(StandIn, query_is_served_while_set_time_is_busy)
 {
     List("0\nbuffer\nC:\\rec\\a.txt\n");
-    EXPECT_EQ(proxy.SetTimeToPresent(), 1);
-    EXPECT_EQ(proxy.SetTimeToPresent(), -1);
+    EXPECT_EQ(SetTimeToPresent(proxy), 1);
+    EXPECT_EQ(SetTimeToPresent(proxy), -1);
     EXPECT_EQ(proxy.Query(0x747874, 0), 1);
     EXPECT_EQ(Calls(), enum_call + free_call);
 }

@@ -223,6 +223,58 @@ int CloseProxy(HWND window, Child& child)
     return child.Wait(10000);
 }
 
+bool ProxyServer::Start(const std::wstring& program, const std::wstring& arguments,
+                        const std::wstring& standin_dir)
+{
+    ChildOptions options;
+    options.program = program;
+    options.arguments = arguments;
+    if (!standin_dir.empty())
+        options.environment = {{L"VELMORA_NETAPI_STANDIN", standin_dir}};
+    if (!child.Start(options))
+        return false;
+    window = WaitForProxyWindow(child, 10000);
+    return window != nullptr;
+}
+
+LRESULT ProxyServer::Request(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    EXPECT_TRUE(Send(window, message, wParam, lParam, &result)) << "no answer";
+    return result;
+}
+
+StandInCopy::StandInCopy(const std::wstring& proxy_exe, const std::wstring& standin_dll)
+{
+    // Another name than the program's, so that nothing can mistake the copy for it.
+    program_ = Widen(dir_.File("proxy_with_standin.exe"));
+    ready_ = CopyFileW(proxy_exe.c_str(), program_.c_str(), FALSE) &&
+             CopyFileW(standin_dll.c_str(), Widen(dir_.File("netapi32.dll")).c_str(), FALSE) &&
+             List("0\nbuffer\n");
+}
+
+bool StandInCopy::List(const std::string& text)
+{
+    return test_support::WriteFileBytes(dir_.File("open_files.txt"), text);
+}
+
+std::string StandInCopy::Calls()
+{
+    std::string all = test_support::ReadFileBytes(dir_.File("calls.log"));
+    std::string fresh = all.substr(seen_ < all.size() ? seen_ : all.size());
+    seen_ = all.size();
+    return fresh;
+}
+
+bool NativeNetapiFirst()
+{
+    // wine takes the load order from the Unix environment its processes start with, not from
+    // the environment a Windows parent hands to CreateProcessW.
+    wchar_t order[256] = L"";
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", order, 256);
+    return std::wstring(order).find(L"netapi32=n,b") != std::wstring::npos;
+}
+
 void RunUnixCommand(const std::wstring& command_line)
 {
     std::wstring command = command_line;

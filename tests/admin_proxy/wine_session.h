@@ -4,6 +4,8 @@
 // proxy window's lookup, and messages sent to it with a deadline.
 #pragma once
 
+#include "test_files.h"
+
 #include <windows.h>
 
 #include <string>
@@ -66,6 +68,47 @@ bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
 
 // Sends WM_CLOSE and waits for the child to end; its exit code, or -1.
 int CloseProxy(HWND window, Child& child);
+
+// A proxy started by the test on the private desktop, closed by the test that started it.
+class ProxyServer {
+public:
+    // Starts program with the exact argument text and waits for its window. standin_dir, when
+    // given, is where the stand-in netapi32 finds its list and writes its log.
+    bool Start(const std::wstring& program, const std::wstring& arguments = L"",
+               const std::wstring& standin_dir = L"");
+    // Sends a request; a missing answer is a test failure (and answers 0).
+    LRESULT Request(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Query(WPARAM wParam, LPARAM lParam) { return Request(WM_APP + 1, wParam, lParam); }
+    // WM_CLOSE, then the exit code (-1 if it did not end).
+    int Close() { return CloseProxy(window, child); }
+
+    Child child;
+    HWND window = nullptr;
+};
+
+// A copy of the proxy beside the stand-in netapi32.dll in a scratch directory, with the
+// stand-in's list of open paths and its call log. The load order "netapi32=n,b" in the test's
+// environment makes the copy load the stand-in.
+class StandInCopy {
+public:
+    StandInCopy(const std::wstring& proxy_exe, const std::wstring& standin_dll);
+    bool Ready() const { return ready_; }
+    const std::wstring& Program() const { return program_; }
+    std::wstring Directory() const { return Widen(dir_.path()); }
+    // open_files.txt: the status, "buffer" or "nobuffer", then one path a line.
+    bool List(const std::string& text);
+    // The calls logged since the last look.
+    std::string Calls();
+
+private:
+    test_support::ScratchDir dir_{"admin_proxy"};
+    std::wstring program_;
+    bool ready_ = false;
+    std::size_t seen_ = 0;
+};
+
+// True when the test's environment asks wine for a native netapi32 first; see StandInCopy.
+bool NativeNetapiFirst();
 
 // Runs a Unix program (given as a Windows command line, Z:-path first) to its end, with no
 // standard streams.
