@@ -40,42 +40,37 @@ void Log(const std::string& line)
     CloseHandle(f);
 }
 
-std::vector<std::string> ReadLines()
+// The lines of open_files.txt, converted from UTF-8 as a whole.
+std::vector<std::wstring> ReadLines()
 {
-    std::vector<std::string> lines;
+    std::vector<std::wstring> lines;
     std::wstring path = StandinFile(L"open_files.txt");
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE)
         return lines;
-    std::string all;
+    std::string bytes;
     char buf[4096];
     DWORD got = 0;
     while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0)
-        all.append(buf, got);
+        bytes.append(buf, got);
     CloseHandle(f);
-    std::string line;
-    for (char c : all) {
-        if (c == '\n') {
+    std::wstring text(bytes.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, &text[0],
+                                static_cast<int>(text.size()));
+    text.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    std::wstring line;
+    for (wchar_t c : text) {
+        if (c == L'\n') {
             lines.push_back(line);
             line.clear();
-        } else if (c != '\r') {
+        } else if (c != L'\r') {
             line += c;
         }
     }
     if (!line.empty())
         lines.push_back(line);
     return lines;
-}
-
-std::wstring Widen(const std::string& s)
-{
-    if (s.empty())
-        return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return w;
 }
 
 const char* NullOr(const void* p)
@@ -97,12 +92,12 @@ extern "C" NET_API_STATUS WINAPI NetFileEnum(LMSTR servername, LMSTR basepath, L
     *entriesread = 0;
     *totalentries = 0;
 
-    std::vector<std::string> lines = ReadLines();
+    std::vector<std::wstring> lines = ReadLines();
     NET_API_STATUS status = lines.empty() ? NERR_Success : std::stoul(lines[0]);
-    bool give_buffer = lines.size() < 2 || lines[1] == "buffer";
+    bool give_buffer = lines.size() < 2 || lines[1] == L"buffer";
     std::vector<std::wstring> paths;
     for (std::size_t i = 2; i < lines.size(); ++i)
-        paths.push_back(Widen(lines[i]));
+        paths.push_back(lines[i]);
     if (!give_buffer)
         return status;
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwctype>
 
 namespace proxy_wine {
@@ -76,24 +77,21 @@ void EnterPrivateDesktop()
 
 std::wstring Widen(const std::string& s)
 {
-    if (s.empty())
-        return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return w;
+    // UTF-8 never takes more UTF-16 units than bytes.
+    std::wstring wide(s.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &wide[0],
+                                static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    return wide;
 }
 
 std::wstring HostPath(const std::string& unix_path)
 {
-    std::wstring w = Widen(unix_path);
-    if (!w.empty() && w[0] == L'/') {
-        for (auto& c : w)
-            if (c == L'/')
-                c = L'\\';
-        w = L"Z:" + w;
-    }
-    return w;
+    std::wstring path = Widen(unix_path);
+    if (path.empty() || path[0] != L'/')
+        return path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return L"Z:" + path;
 }
 
 Child::~Child()
