@@ -177,6 +177,9 @@ TEST_F(StandIn, matching_paths_and_buffer_released)
         {"D:\\b.TX\n", 0x41007874, 0, 1},   // t, x, 0, A: the A only validated
         {"", 0x747874, 0, -1},               // nothing open
         {"D:\\a.ts\nD:\\b.TS\n", 0x7374, 0, 1},
+        // A Kelvin sign folds to k in Unicode, but the comparison folds only A to Z.
+        {"D:\\rec\\a.\xE2\x84\xAA\n", 0x6B, 0, -1},
+        {"D:\\rec\\a.K\n", 0x6B, 0, 1},
     };
     for (const Case& c : cases) {
         List(std::string("0\nbuffer\n") + c.paths);
