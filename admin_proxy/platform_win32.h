@@ -1,0 +1,34 @@
+// The Windows implementation of the proxy's ProxySystem: the clock, the busy timer of the proxy
+// window, the file server's list of open resources, and the test clients' lookup, request and
+// message box.
+#pragma once
+
+#include "proxy_core.h"
+
+#include <windows.h>
+
+namespace proxy {
+
+class Win32ProxySystem : public ProxySystem {
+public:
+    // The proxy window, once created; the busy timer belongs to it.
+    void SetWindow(HWND window) { window_ = window; }
+
+    int CompareNoCase(const Unit* a, const Unit* b) override;
+    std::int64_t NowUtc() override;
+    bool SetClockUtc(std::int64_t filetime) override;
+    bool StartBusyTimer() override;
+    void StopBusyTimer() override;
+    void EndMessageLoop() override;
+    bool EnumerateOpenFiles(OpenFileList* list) override;
+    const Unit* OpenFilePath(const OpenFileList& list, std::uint32_t index) override;
+    void ReleaseOpenFiles(void* buffer) override;
+    bool FindProxyWindow() override;
+    LResult SendRequest(std::uint32_t message, WParam wParam, LParam lParam) override;
+    void ShowMessage(const Unit* text) override;
+
+private:
+    HWND window_ = nullptr;   // the proxy window in server mode, the one found in a client
+};
+
+}  // namespace proxy

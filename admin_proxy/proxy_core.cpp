@@ -1,0 +1,201 @@
+// The request logic of VelmoraAdminProxy; see proxy_core.h for what each piece decides.
+#include "proxy_core.h"
+
+namespace proxy {
+
+const Unit proxy_window_class[] = PROXY_TEXT("VelmoraAdminProxy");
+
+const Unit text_not_found[] = PROXY_TEXT("Proxy not found.");
+const Unit text_succeeded[] = PROXY_TEXT("Succeeded.");
+const Unit text_failed[] = PROXY_TEXT("Failed.");
+const Unit text_failed_or_no_access[] = PROXY_TEXT("Failed or no access.");
+const Unit text_denied[] = PROXY_TEXT("Denied.");
+
+namespace {
+
+const Unit switch_set_time[] = PROXY_TEXT("/TestSetTime");
+const Unit switch_net_find[] = PROXY_TEXT("/TestNetFind");
+
+// The extension "txt" as the test client sends it: t in the lowest byte, then x, then t.
+constexpr WParam test_extension_low = 0x747874;
+constexpr LParam test_extension_high = 0;
+
+constexpr std::uint64_t low32 = 0xFFFFFFFFu;
+
+bool IsExtensionByte(unsigned byte)
+{
+    return byte == 0 || (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+           (byte >= 'a' && byte <= 'z');
+}
+
+std::size_t Length(const Unit* s)
+{
+    std::size_t n = 0;
+    while (s[n] != 0)
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+ProxyMode ChooseMode(ProxySystem& sys, const Unit* command_line)
+{
+    if (command_line == nullptr)
+        return ProxyMode::server;
+    if (sys.CompareNoCase(command_line, switch_set_time) == 0)
+        return ProxyMode::test_set_time;
+    if (sys.CompareNoCase(command_line, switch_net_find) == 0)
+        return ProxyMode::test_net_find;
+    return ProxyMode::server;
+}
+
+bool HandleProxyMessage(ProxyState& state, ProxySystem& sys, std::uint32_t message,
+                        WParam wParam, LParam lParam, LResult* result)
+{
+    switch (message) {
+    case msg_destroy:
+        sys.EndMessageLoop();
+        *result = 0;
+        return true;
+    case msg_timer:
+        // Only the busy timer ends the busy period; the message still goes on to the default
+        // procedure afterwards, as every timer message does.
+        if (wParam == busy_timer_id) {
+            sys.StopBusyTimer();
+            state.set_time_busy = false;
+            state.busy_timer_missing = false;
+        }
+        return false;
+    case msg_set_time:
+        *result = SetTimeRequest(state, sys, wParam, lParam);
+        return true;
+    case msg_open_file_query:
+        *result = OpenFileQuery(sys, wParam, lParam);
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::int64_t RequestedTime(WParam wParam, LParam lParam)
+{
+    std::uint64_t high = static_cast<std::uint64_t>(lParam) & low32;
+    std::uint64_t bits = (high << 32) | (static_cast<std::uint64_t>(wParam) & low32);
+    // Taken as a signed number, so that a time with the top bit set lies before 1601 and
+    // fails the lower bound (spelled out: converting an out-of-range unsigned is not portable).
+    if (bits <= static_cast<std::uint64_t>(INT64_MAX))
+        return static_cast<std::int64_t>(bits);
+    return -static_cast<std::int64_t>(~bits) - 1;
+}
+
+bool WithinAcceptanceWindow(std::int64_t requested, std::int64_t now)
+{
+    // The distances are taken as unsigned differences, which are exact whatever the two
+    // values are, so that no bound can overflow near the ends of the 64-bit range.
+    if (requested >= now)
+        return static_cast<std::uint64_t>(requested) - static_cast<std::uint64_t>(now) <
+               static_cast<std::uint64_t>(accept_after);
+    return static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(requested) <
+           static_cast<std::uint64_t>(accept_before);
+}
+
+LResult SetTimeRequest(ProxyState& state, ProxySystem& sys, WParam wParam, LParam lParam)
+{
+    if (state.set_time_busy) {
+        // A busy period whose timer could not be created would never end; try again, so that
+        // it ends 30 s after the timer could finally be started.
+        if (state.busy_timer_missing && sys.StartBusyTimer())
+            state.busy_timer_missing = false;
+        return answer_no;
+    }
+    std::int64_t requested = RequestedTime(wParam, lParam);
+    if (!WithinAcceptanceWindow(requested, sys.NowUtc()))
+        return answer_no;
+    if (!sys.SetClockUtc(requested))
+        return answer_no;
+    state.set_time_busy = true;
+    state.busy_timer_missing = !sys.StartBusyTimer();
+    return answer_yes;
+}
+
+bool MakeMatchSuffix(WParam wParam, LParam lParam, MatchSuffix* suffix)
+{
+    const std::uint64_t words[2] = {static_cast<std::uint64_t>(wParam),
+                                    static_cast<std::uint64_t>(lParam)};
+    for (auto& u : suffix->units)
+        u = 0;
+    suffix->units[0] = u'.';
+    // All eight bytes are stored and checked, also those behind a 0 byte: a request with
+    // anything but letters and digits is refused as a whole.
+    for (unsigned k = 0; k < 8; ++k) {
+        unsigned byte = static_cast<unsigned>((words[k / 4] >> (8 * (k % 4))) & 0xFF);
+        suffix->units[k + 1] = static_cast<Unit>(byte);
+        if (!IsExtensionByte(byte))
+            return false;
+    }
+    if (suffix->units[1] == 0)
+        return false;
+    suffix->length = Length(suffix->units);
+    return true;
+}
+
+bool PathEndsWith(ProxySystem& sys, const Unit* path, const MatchSuffix& suffix)
+{
+    std::size_t n = Length(path);
+    if (n < suffix.length)
+        return false;
+    return sys.CompareNoCase(path + (n - suffix.length), suffix.units) == 0;
+}
+
+LResult OpenFileQuery(ProxySystem& sys, WParam wParam, LParam lParam)
+{
+    MatchSuffix suffix;
+    if (!MakeMatchSuffix(wParam, lParam, &suffix))
+        return answer_no;
+
+    OpenFileList list;
+    bool found = false;
+    if (sys.EnumerateOpenFiles(&list)) {
+        for (std::uint32_t i = 0; i < list.count && !found; ++i) {
+            // An entry without a path cannot match; it is skipped rather than read.
+            const Unit* path = sys.OpenFilePath(list, i);
+            found = path != nullptr && PathEndsWith(sys, path, suffix);
+        }
+    }
+    if (list.buffer != nullptr)
+        sys.ReleaseOpenFiles(list.buffer);
+    return found ? answer_yes : answer_no;
+}
+
+const Unit* ClientText(ProxyMode mode, bool found, LResult result)
+{
+    if (!found)
+        return text_not_found;
+    if (result > 0)
+        return text_succeeded;
+    if (result < 0)
+        return mode == ProxyMode::test_net_find ? text_failed_or_no_access : text_failed;
+    return text_denied;
+}
+
+void RunTestClient(ProxyMode mode, ProxySystem& sys)
+{
+    if (mode == ProxyMode::server)
+        return;
+    if (!sys.FindProxyWindow()) {
+        sys.ShowMessage(ClientText(mode, false, 0));
+        return;
+    }
+    LResult result;
+    if (mode == ProxyMode::test_set_time) {
+        // The client's own reading of the present, split as the wire format carries it.
+        std::uint64_t now = static_cast<std::uint64_t>(sys.NowUtc());
+        result = sys.SendRequest(msg_set_time, static_cast<WParam>(now & low32),
+                                 static_cast<LParam>(now >> 32));
+    } else {
+        result = sys.SendRequest(msg_open_file_query, test_extension_low, test_extension_high);
+    }
+    sys.ShowMessage(ClientText(mode, true, result));
+}
+
+}  // namespace proxy

@@ -1,0 +1,240 @@
+// The open-file query: the eight extension bytes and their check, the match suffix, the
+// case-insensitive suffix match over the open resources, and the enumeration's buffer, which
+// must go back on every path.
+#include "fake_proxy_system.h"
+#include "proxy_core.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+using namespace proxy;
+using proxy_test::FakeProxySystem;
+using proxy_test::OpenEntry;
+using proxy_test::UString;
+
+namespace {
+
+// Packs up to eight bytes into the two words as a sender does: character 1 in the lowest byte
+// of wParam, character 5 in the lowest byte of lParam.
+struct Packed {
+    WParam w;
+    LParam l;
+};
+
+Packed Pack(const unsigned char (&bytes)[8])
+{
+    std::uint64_t w = 0, l = 0;
+    for (int k = 0; k < 4; ++k) {
+        w |= std::uint64_t(bytes[k]) << (8 * k);
+        l |= std::uint64_t(bytes[k + 4]) << (8 * k);
+    }
+    return {static_cast<WParam>(w), static_cast<LParam>(l)};
+}
+
+Packed PackText(const char* ext)
+{
+    unsigned char bytes[8] = {};
+    for (int k = 0; k < 8 && ext[k] != 0; ++k)
+        bytes[k] = static_cast<unsigned char>(ext[k]);
+    return Pack(bytes);
+}
+
+UString U(const char* s)
+{
+    UString u;
+    for (; *s != 0; ++s)
+        u += static_cast<Unit>(static_cast<unsigned char>(*s));
+    return u;
+}
+
+class OpenFileQueryTest : public ::testing::Test {
+protected:
+    void Open(std::initializer_list<const char*> paths)
+    {
+        sys.open_files.clear();
+        for (const char* p : paths)
+            sys.open_files.push_back(OpenEntry{U(p), false});
+    }
+    LResult Query(Packed p)
+    {
+        LResult result = 0;
+        EXPECT_TRUE(HandleProxyMessage(state, sys, msg_open_file_query, p.w, p.l, &result));
+        EXPECT_TRUE(sys.AllBuffersReleased());
+        return result;
+    }
+    LResult Query(const char* ext) { return Query(PackText(ext)); }
+
+    ProxyState state;
+    FakeProxySystem sys;
+};
+
+bool IsExtensionByte(unsigned v)
+{
+    return v == 0 || (v >= '0' && v <= '9') || (v >= 'A' && v <= 'Z') || (v >= 'a' && v <= 'z');
+}
+
+TEST_F(OpenFileQueryTest, every_byte_value_at_every_position)
+{
+    for (int position = 0; position < 8; ++position) {
+        for (unsigned v = 0; v < 256; ++v) {
+            unsigned char bytes[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+            bytes[position] = static_cast<unsigned char>(v);
+            const bool valid = IsExtensionByte(v) && !(position == 0 && v == 0);
+
+            // The one open file carries the expected suffix in upper case, so a valid query
+            // finds it only if the suffix was built from exactly these bytes.
+            std::string name = "D:\\share\\recording.";
+            for (int k = 0; k < 8 && bytes[k] != 0; ++k)
+                name += static_cast<char>(bytes[k] >= 'a' && bytes[k] <= 'z' ? bytes[k] - 32
+                                                                              : bytes[k]);
+            Open({name.c_str()});
+
+            const int before = sys.enumerations;
+            LResult r = Query(Pack(bytes));
+            EXPECT_EQ(r, valid ? 1 : -1) << "byte " << v << " at " << position;
+            EXPECT_EQ(sys.enumerations - before, valid ? 1 : 0)
+                << "byte " << v << " at " << position;
+        }
+    }
+}
+
+TEST_F(OpenFileQueryTest, bytes_behind_the_end_are_checked_but_not_matched)
+{
+    // t, x, 0, A: the suffix is ".tx"; the A is valid and takes no part.
+    const unsigned char tx_a[8] = {'t', 'x', 0, 'A', 0, 0, 0, 0};
+    MatchSuffix suffix;
+    ASSERT_TRUE(MakeMatchSuffix(Pack(tx_a).w, Pack(tx_a).l, &suffix));
+    EXPECT_EQ(suffix.length, 3u);
+    EXPECT_EQ(UString(suffix.units), U(".tx"));
+    EXPECT_EQ(suffix.units[4], Unit('A'));
+    EXPECT_EQ(suffix.units[9], Unit(0));
+    Open({"C:\\a.txA", "C:\\b.TX"});
+    EXPECT_EQ(Query(Pack(tx_a)), 1);
+    Open({"C:\\a.txA"});
+    EXPECT_EQ(Query(Pack(tx_a)), -1);
+
+    // t, x, 0, 0, then a dot as character 5: invalid, refused before any enumeration.
+    const unsigned char tx_dot[8] = {'t', 'x', 0, 0, '.', 0, 0, 0};
+    Open({"C:\\b.tx"});
+    EXPECT_EQ(Query(Pack(tx_dot)), -1);
+    const unsigned char late_space[8] = {'t', 'x', 't', 0, 0, 0, 0, ' '};
+    EXPECT_EQ(Query(Pack(late_space)), -1);
+    EXPECT_EQ(sys.enumerations, 2);
+}
+
+TEST_F(OpenFileQueryTest, empty_extension_is_refused_whatever_follows)
+{
+    Open({"C:\\a.txt", "C:\\b."});
+    EXPECT_EQ(Query(Packed{0, 0}), -1);
+    // Valid letters in lParam do not count when the first character is 0.
+    EXPECT_EQ(Query(Packed{0, static_cast<LParam>(0x747874)}), -1);
+    const unsigned char hole[8] = {0, 't', 'x', 't', 0, 0, 0, 0};
+    EXPECT_EQ(Query(Pack(hole)), -1);
+    EXPECT_EQ(sys.enumerations, 0);
+}
+
+TEST_F(OpenFileQueryTest, suffix_match_needs_the_dot_and_ignores_case)
+{
+    struct Case {
+        const char* path;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"\\\\server\\share\\news.TXT", true},
+        {"C:\\rec\\news.Txt", true},
+        {".txt", true},
+        {"C:\\rec\\news.txt.part", false},
+        {"C:\\rec\\atxt", false},
+        {"txt", false},
+        {"", false},
+        {"C:\\rec\\news.tx", false},
+        {"C:\\rec\\news. txt", false},
+    };
+    for (const Case& c : cases) {
+        Open({c.path});
+        EXPECT_EQ(Query("txt"), c.matches ? 1 : -1) << c.path;
+    }
+}
+
+TEST_F(OpenFileQueryTest, case_folds_only_ascii_letters)
+{
+    // Unit 0x212A (a Kelvin sign) lower-cases to 'k' in Unicode, but does not here.
+    UString kelvin = U("C:\\rec\\a.");
+    kelvin += static_cast<Unit>(0x212A);
+    sys.open_files = {OpenEntry{kelvin, false}};
+    EXPECT_EQ(Query("k"), -1);
+    Open({"C:\\rec\\a.K"});
+    EXPECT_EQ(Query("k"), 1);
+}
+
+TEST_F(OpenFileQueryTest, eight_character_extension_uses_nine_unit_suffix)
+{
+    MatchSuffix suffix;
+    Packed p = PackText("Rec2024x");
+    ASSERT_TRUE(MakeMatchSuffix(p.w, p.l, &suffix));
+    EXPECT_EQ(suffix.length, 9u);
+    EXPECT_EQ(UString(suffix.units), U(".Rec2024x"));
+
+    Open({"E:\\x.REC2024X"});
+    EXPECT_EQ(Query(p), 1);
+    Open({"E:\\x.rec2024"});
+    EXPECT_EQ(Query(p), -1);
+    Open({".rec2024x"});
+    EXPECT_EQ(Query(p), 1);
+    Open({"rec2024x"});   // one unit shorter than the suffix
+    EXPECT_EQ(Query(p), -1);
+}
+
+TEST_F(OpenFileQueryTest, search_stops_at_first_match_and_skips_null_paths)
+{
+    sys.open_files = {OpenEntry{UString(), true}, OpenEntry{U("C:\\a.tsx"), false},
+                      OpenEntry{U("C:\\b.TS"), false}, OpenEntry{U("C:\\c.ts"), false}};
+    EXPECT_EQ(Query("ts"), 1);
+    EXPECT_EQ(sys.paths_read, 3);
+    EXPECT_EQ(sys.releases, 1);
+}
+
+TEST_F(OpenFileQueryTest, buffer_released_on_every_path)
+{
+    // A match, no match and an empty list: one release each.
+    Open({"C:\\a.txt"});
+    EXPECT_EQ(Query("txt"), 1);
+    EXPECT_EQ(sys.releases, 1);
+    Open({"C:\\a.doc", "C:\\b.docx"});
+    EXPECT_EQ(Query("txt"), -1);
+    EXPECT_EQ(sys.releases, 2);
+    Open({});
+    EXPECT_EQ(Query("txt"), -1);
+    EXPECT_EQ(sys.releases, 3);
+
+    // A refused enumeration that still handed back a buffer: released, entries not read.
+    Open({"C:\\a.txt"});
+    sys.enumeration_fails = true;
+    const int read = sys.paths_read;
+    EXPECT_EQ(Query("txt"), -1);
+    EXPECT_EQ(sys.releases, 4);
+    EXPECT_EQ(sys.paths_read, read);
+
+    // One that handed back nothing: nothing to release.
+    sys.buffer_on_failure = false;
+    EXPECT_EQ(Query("txt"), -1);
+    EXPECT_EQ(sys.releases, 4);
+
+    // An invalid extension never enumerates, so there is nothing to release either.
+    sys.enumeration_fails = false;
+    EXPECT_EQ(Query("t.t"), -1);
+    EXPECT_EQ(sys.enumerations, 5);
+    EXPECT_EQ(sys.wrong_releases, 0);
+}
+
+TEST_F(OpenFileQueryTest, query_is_served_while_set_time_is_busy)
+{
+    state.set_time_busy = true;
+    Open({"C:\\a.txt"});
+    EXPECT_EQ(Query("txt"), 1);
+    EXPECT_TRUE(state.set_time_busy);
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+// VelmoraAdminProxy.exe in server mode under wine: found under HWND_MESSAGE, driven with both
+// requests by SendMessage from this process, and closed with WM_CLOSE. The open-file query is
+// answered by wine's own netapi32 (whose enumeration always fails) and by a stand-in beside a
+// copy of the program that hands out a list of paths the test writes. The load order
+// "netapi32=n,b" in the environment makes the copy take the stand-in, and the program in bin/,
+// which has none beside it, wine's own.
+#include "wine_session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+using namespace proxy_wine;
+
+namespace {
+
+const std::wstring proxy_exe = HostPath(PROXY_PATH);
+const std::wstring standin_dll = HostPath(STANDIN_PATH);
+
+class DesktopEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { EnterPrivateDesktop(); }
+};
+const auto* const desktop_environment =
+    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
+
+// The present as the proxy reads it, split over the two words. wine sets the clock only to a
+// time within a second of the present, so only this time can succeed.
+void Present(WPARAM* wParam, LPARAM* lParam, std::int64_t offset = 0)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    std::uint64_t t = ((std::uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime) +
+                      static_cast<std::uint64_t>(offset);
+    *wParam = static_cast<WPARAM>(t & 0xFFFFFFFFu);
+    *lParam = static_cast<LPARAM>(t >> 32);
+}
+
+constexpr std::int64_t hour = 36000000000LL;
+
+// The set-time request for the present.
+LRESULT SetTimeToPresent(ProxyServer& proxy)
+{
+    WPARAM w;
+    LPARAM l;
+    Present(&w, &l);
+    return proxy.Request(WM_APP, w, l);
+}
+
+TEST(Server, found_under_message_parent_and_closed_with_zero)
+{
+    ProxyServer proxy;
+    ASSERT_TRUE(proxy.Start(proxy_exe));
+    EXPECT_EQ(FindProxy(), proxy.window);
+    EXPECT_FALSE(IsWindowVisible(proxy.window));
+    wchar_t title[32] = L"x";
+    EXPECT_EQ(GetWindowTextW(proxy.window, title, 32), 0);
+
+    EXPECT_EQ(proxy.Close(), 0);
+    EXPECT_FALSE(IsWindow(proxy.window));
+}
+
+TEST(Server, set_time_to_present_then_busy)
+{
+    ProxyServer proxy;
+    ASSERT_TRUE(proxy.Start(proxy_exe));
+    // Outside the window: refused before the clock is touched.
+    WPARAM w;
+    LPARAM l;
+    Present(&w, &l, -3 * hour);
+    EXPECT_EQ(proxy.Request(WM_APP, w, l), -1);
+    // Inside the window but not the present: wine refuses to set it, and a failure does not
+    // begin a busy period.
+    Present(&w, &l, hour);
+    EXPECT_EQ(proxy.Request(WM_APP, w, l), -1);
+
+    EXPECT_EQ(SetTimeToPresent(proxy), 1);
+    // Busy for 30 s now: the same request is refused at once.
+    EXPECT_EQ(SetTimeToPresent(proxy), -1);
+    // The open-file query is still served (wine's enumeration fails, so -1, never 0).
+    EXPECT_EQ(proxy.Query(0x747874, 0), -1);
+    EXPECT_EQ(SetTimeToPresent(proxy), -1);
+    EXPECT_EQ(proxy.Close(), 0);
+}
+
+TEST(Server, upper_halves_of_words_are_ignored)
+{
+    ProxyServer proxy;
+    ASSERT_TRUE(proxy.Start(proxy_exe));
+    WPARAM w;
+    LPARAM l;
+    Present(&w, &l);
+    w |= static_cast<WPARAM>(0xDEADBEEF00000000ULL);
+    l |= static_cast<LPARAM>(0x7654321000000000LL);
+    EXPECT_EQ(proxy.Request(WM_APP, w, l), 1);
+    EXPECT_EQ(proxy.Close(), 0);
+
+    // The same for the open-file query: junk above "txt" changes nothing, so the answer is
+    // wine's failed enumeration, not an invalid extension; the stand-in tests tell them apart.
+    ProxyServer second;
+    ASSERT_TRUE(second.Start(proxy_exe));
+    EXPECT_EQ(second.Query(static_cast<WPARAM>(0xFFFFFFFF00747874ULL), 0), -1);
+    EXPECT_EQ(second.Close(), 0);
+}
+
+TEST(Server, wine_own_enumeration_answers_minus_one)
+{
+    ProxyServer proxy;
+    ASSERT_TRUE(proxy.Start(proxy_exe));
+    EXPECT_EQ(proxy.Query(0x747874, 0), -1);
+    EXPECT_EQ(proxy.Query(0x00737400, 0), -1);   // empty extension
+    EXPECT_EQ(proxy.Close(), 0);
+}
+
+TEST(Server, command_line_is_compared_whole)
+{
+    // Each of these is server mode: a proxy window appears and answers.
+    for (const wchar_t* arguments :
+         {L"/TestNetFind ", L"/TestSetTime now", L"/TestNetFind /TestSetTime", L"/server"}) {
+        ProxyServer proxy;
+        ASSERT_TRUE(proxy.Start(proxy_exe, arguments)) << "no proxy window";
+        EXPECT_EQ(proxy.Query(0x747874, 0), -1);
+        EXPECT_EQ(proxy.Close(), 0);
+    }
+}
+
+TEST(Server, second_proxy_is_started_and_either_answers)
+{
+    ProxyServer first, second;
+    ASSERT_TRUE(first.Start(proxy_exe));
+    ASSERT_TRUE(second.Start(proxy_exe));
+    EXPECT_NE(first.window, second.window);
+    HWND found = FindProxy();
+    EXPECT_TRUE(found == first.window || found == second.window);
+    EXPECT_EQ(second.Close(), 0);
+    EXPECT_EQ(FindProxy(), first.window);
+    EXPECT_EQ(first.Close(), 0);
+    EXPECT_EQ(FindProxy(), nullptr);
+}
+
+class StandIn : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(NativeNetapiFirst()) << "WINEDLLOVERRIDES must contain netapi32=n,b";
+        ASSERT_TRUE(copy.Ready());
+        ASSERT_TRUE(proxy.Start(copy.Program(), L"", copy.Directory()));
+    }
+    void TearDown() override { EXPECT_EQ(proxy.Close(), 0); }
+    void List(const std::string& text) { ASSERT_TRUE(copy.List(text)); }
+    std::string Calls() { return copy.Calls(); }
+
+    StandInCopy copy{proxy_exe, standin_dll};
+    ProxyServer proxy;
+};
+
+const std::string enum_call =
+    "NetFileEnum server=null base=null user=null level=3 prefmax=4294967295 resume=null\n";
+const std::string free_call = "NetApiBufferFree ok\n";
+
+TEST_F(StandIn, matching_paths_and_buffer_released)
+{
+    struct Case {
+        const char* paths;
+        WPARAM w;
+        LPARAM l;
+        LRESULT answer;
+    };
+    const Case cases[] = {
+        {"C:\\share\\news.TXT\n", 0x747874, 0, 1},
+        {"C:\\rec\\news.txt.part\nC:\\rec\\atxt\n", 0x747874, 0, -1},
+        {"C:\\rec\\a.doc\n.txt\n", 0x747874, 0, 1},
+        {"txt\n", 0x747874, 0, -1},
+        {"\\\\server\\rec\\show.ABCDEFGH\n", 0x64636261, 0x68676665, 1},
+        {"\\\\server\\rec\\show.ABCDEFG\n", 0x64636261, 0x68676665, -1},
+        {"D:\\b.TX\n", 0x41007874, 0, 1},   // t, x, 0, A: the A only validated
+        {"", 0x747874, 0, -1},               // nothing open
+        {"D:\\a.ts\nD:\\b.TS\n", 0x7374, 0, 1},
+        // A Kelvin sign folds to k in Unicode, but the comparison folds only A to Z.
+        {"D:\\rec\\a.\xE2\x84\xAA\n", 0x6B, 0, -1},
+        {"D:\\rec\\a.K\n", 0x6B, 0, 1},
+    };
+    for (const Case& c : cases) {
+        List(std::string("0\nbuffer\n") + c.paths);
+        EXPECT_EQ(proxy.Query(c.w, c.l), c.answer) << c.paths;
+        EXPECT_EQ(Calls(), enum_call + free_call) << c.paths;
+    }
+}
+
+TEST_F(StandIn, invalid_extension_is_refused_before_enumeration)
+{
+    List("0\nbuffer\nC:\\a.txt\nC:\\b.tx\n");
+    const std::pair<WPARAM, LPARAM> queries[] = {
+        {0, 0},                   // empty
+        {0, 0x747874},            // empty although lParam holds letters
+        {0x7874, 0x2E},           // t, x, 0, 0, then a dot behind the end
+        {0x742E74, 0},            // t . t
+        {0x747820, 0},            // a blank
+        {0x7874, 0x80000000},     // byte 0x80 as character 8
+    };
+    for (const auto& q : queries)
+        EXPECT_EQ(proxy.Query(q.first, q.second), -1) << std::hex << q.first << " " << q.second;
+    EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(StandIn, failed_enumeration_answers_minus_one_and_releases_its_buffer)
+{
+    // Refused for want of rights, no buffer.
+    List("5\nnobuffer\nC:\\a.txt\n");
+    EXPECT_EQ(proxy.Query(0x747874, 0), -1);
+    EXPECT_EQ(Calls(), enum_call);
+    // More data than fitted, with a buffer: still a failure, and the buffer goes back.
+    List("234\nbuffer\nC:\\a.txt\n");
+    EXPECT_EQ(proxy.Query(0x747874, 0), -1);
+    EXPECT_EQ(Calls(), enum_call + free_call);
+    // And the next successful one works as before.
+    List("0\nbuffer\nC:\\a.txt\n");
+    EXPECT_EQ(proxy.Query(0x747874, 0), 1);
+    EXPECT_EQ(Calls(), enum_call + free_call);
+}
+
+TEST_F(StandIn, query_is_served_while_set_time_is_busy)
+{
+    List("0\nbuffer\nC:\\rec\\a.txt\n");
+    EXPECT_EQ(SetTimeToPresent(proxy), 1);
+    EXPECT_EQ(SetTimeToPresent(proxy), -1);
+    EXPECT_EQ(proxy.Query(0x747874, 0), 1);
+    EXPECT_EQ(Calls(), enum_call + free_call);
+}
+
+}  // namespace

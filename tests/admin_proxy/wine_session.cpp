@@ -1,0 +1,296 @@
+// Support for the proxy's end-to-end tests under wine; see wine_session.h.
+#include "wine_session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwctype>
+
+namespace proxy_wine {
+
+namespace {
+
+std::wstring desktop_name;
+
+HANDLE OpenNul()
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, OPEN_EXISTING, 0, nullptr);
+}
+
+bool SameName(const std::wstring& entry, const std::wstring& name)
+{
+    if (entry.size() <= name.size() || entry[name.size()] != L'=')
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::towupper(entry[i]) != std::towupper(name[i]))
+            return false;
+    return true;
+}
+
+// The test's environment with the overrides applied, as a block for CreateProcessW.
+std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wstring>>& changes)
+{
+    std::vector<std::wstring> entries;
+    wchar_t* all = GetEnvironmentStringsW();
+    for (const wchar_t* p = all; *p != 0; p += wcslen(p) + 1)
+        entries.emplace_back(p);
+    FreeEnvironmentStringsW(all);
+    for (const auto& change : changes) {
+        for (auto it = entries.begin(); it != entries.end();)
+            it = SameName(*it, change.first) ? entries.erase(it) : it + 1;
+        if (!change.second.empty())
+            entries.push_back(change.first + L"=" + change.second);
+    }
+    std::wstring block;
+    for (const auto& e : entries)
+        block += e + L'\0';
+    block += L'\0';
+    return block;
+}
+
+}  // namespace
+
+void EnterPrivateDesktop()
+{
+    desktop_name = L"VelmoraProxyTest" + std::to_wstring(GetCurrentProcessId());
+    HDESK desktop = CreateDesktopW(desktop_name.c_str(), nullptr, nullptr, 0, GENERIC_ALL,
+                                   nullptr);
+    ASSERT_NE(desktop, nullptr) << "CreateDesktopW failed: " << GetLastError();
+    ASSERT_TRUE(SetThreadDesktop(desktop)) << "SetThreadDesktop failed: " << GetLastError();
+
+    // Wine starts the desktop's shell with the standard streams of the process that first
+    // needs the desktop window; give it none.
+    const DWORD which[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE saved[3];
+    HANDLE nul = OpenNul();
+    for (int i = 0; i < 3; ++i) {
+        saved[i] = GetStdHandle(which[i]);
+        SetStdHandle(which[i], nul);
+    }
+    GetDesktopWindow();
+    for (int i = 0; i < 3; ++i)
+        SetStdHandle(which[i], saved[i]);
+    CloseHandle(nul);
+}
+
+std::wstring Widen(const std::string& s)
+{
+    // UTF-8 never takes more UTF-16 units than bytes.
+    std::wstring wide(s.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &wide[0],
+                                static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    return wide;
+}
+
+std::wstring HostPath(const std::string& unix_path)
+{
+    std::wstring path = Widen(unix_path);
+    if (path.empty() || path[0] != L'/')
+        return path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return L"Z:" + path;
+}
+
+Child::~Child()
+{
+    if (pi_.hProcess != nullptr) {
+        if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(pi_.hProcess, 137);
+            WaitForSingleObject(pi_.hProcess, 5000);
+        }
+        CloseHandle(pi_.hThread);
+        CloseHandle(pi_.hProcess);
+    }
+    if (err_read_ != nullptr)
+        CloseHandle(err_read_);
+}
+
+bool Child::Start(const ChildOptions& options)
+{
+    std::wstring command = L"\"" + options.program + L"\"";
+    if (!options.arguments.empty())
+        command += L" " + options.arguments;
+    std::wstring environment = EnvironmentBlock(options.environment);
+
+    HANDLE nul = OpenNul();
+    HANDLE err_write = nul;
+    if (options.capture_stderr) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        if (!CreatePipe(&err_read_, &err_write, &inherit, 0))
+            return false;
+        SetHandleInformation(err_read_, HANDLE_FLAG_INHERIT, 0);
+    }
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.lpDesktop = &desktop_name[0];
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nul;
+    si.hStdOutput = nul;
+    si.hStdError = err_write;
+    BOOL ok = CreateProcessW(options.program.c_str(), &command[0], nullptr, nullptr, TRUE,
+                             CREATE_UNICODE_ENVIRONMENT, &environment[0], nullptr, &si, &pi_);
+    if (err_write != nul)
+        CloseHandle(err_write);
+    CloseHandle(nul);
+    if (!ok)
+        pi_ = PROCESS_INFORMATION{};
+    return ok != FALSE;
+}
+
+void Child::Collect()
+{
+    if (err_read_ == nullptr)
+        return;
+    DWORD available = 0;
+    while (PeekNamedPipe(err_read_, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        char buf[4096];
+        DWORD got = 0;
+        if (!ReadFile(err_read_, buf, available < sizeof buf ? available : sizeof buf, &got,
+                      nullptr) || got == 0)
+            return;
+        err_.append(buf, got);
+    }
+}
+
+int Child::Wait(int timeout_ms)
+{
+    if (pi_.hProcess == nullptr)
+        return -1;
+    for (int waited = 0;; waited += 20) {
+        Collect();
+        if (WaitForSingleObject(pi_.hProcess, waited >= timeout_ms ? 0 : 20) == WAIT_OBJECT_0)
+            break;
+        if (waited >= timeout_ms)
+            return -1;
+    }
+    Collect();
+    DWORD code = 0;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return static_cast<int>(code);
+}
+
+bool Child::Running()
+{
+    return pi_.hProcess != nullptr && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+const std::string& Child::Stderr()
+{
+    Collect();
+    return err_;
+}
+
+HWND FindProxy()
+{
+    return FindWindowExW(HWND_MESSAGE, nullptr, L"VelmoraAdminProxy", nullptr);
+}
+
+HWND WaitForProxyWindow(Child& child, int timeout_ms)
+{
+    for (int waited = 0; waited < timeout_ms; waited += 20) {
+        for (HWND w = nullptr;
+             (w = FindWindowExW(HWND_MESSAGE, w, L"VelmoraAdminProxy", nullptr)) != nullptr;) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == child.Id())
+                return w;
+        }
+        if (!child.Running())
+            return nullptr;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, 10000, &answer))
+        return false;
+    *result = static_cast<LRESULT>(answer);
+    return true;
+}
+
+int CloseProxy(HWND window, Child& child)
+{
+    LRESULT ignored = 0;
+    Send(window, WM_CLOSE, 0, 0, &ignored);
+    return child.Wait(10000);
+}
+
+bool ProxyServer::Start(const std::wstring& program, const std::wstring& arguments,
+                        const std::wstring& standin_dir)
+{
+    ChildOptions options;
+    options.program = program;
+    options.arguments = arguments;
+    if (!standin_dir.empty())
+        options.environment = {{L"VELMORA_NETAPI_STANDIN", standin_dir}};
+    if (!child.Start(options))
+        return false;
+    window = WaitForProxyWindow(child, 10000);
+    return window != nullptr;
+}
+
+LRESULT ProxyServer::Request(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    EXPECT_TRUE(Send(window, message, wParam, lParam, &result)) << "no answer";
+    return result;
+}
+
+StandInCopy::StandInCopy(const std::wstring& proxy_exe, const std::wstring& standin_dll)
+{
+    // Another name than the program's, so that nothing can mistake the copy for it.
+    program_ = Widen(dir_.File("proxy_with_standin.exe"));
+    ready_ = CopyFileW(proxy_exe.c_str(), program_.c_str(), FALSE) &&
+             CopyFileW(standin_dll.c_str(), Widen(dir_.File("netapi32.dll")).c_str(), FALSE) &&
+             List("0\nbuffer\n");
+}
+
+bool StandInCopy::List(const std::string& text)
+{
+    return test_support::WriteFileBytes(dir_.File("open_files.txt"), text);
+}
+
+std::string StandInCopy::Calls()
+{
+    std::string all = test_support::ReadFileBytes(dir_.File("calls.log"));
+    std::string fresh = all.substr(seen_ < all.size() ? seen_ : all.size());
+    seen_ = all.size();
+    return fresh;
+}
+
+bool NativeNetapiFirst()
+{
+    // wine takes the load order from the Unix environment its processes start with, not from
+    // the environment a Windows parent hands to CreateProcessW.
+    wchar_t order[256] = L"";
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", order, 256);
+    return std::wstring(order).find(L"netapi32=n,b") != std::wstring::npos;
+}
+
+void RunUnixCommand(const std::wstring& command_line)
+{
+    std::wstring command = command_line;
+    HANDLE nul = OpenNul();
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nul;
+    si.hStdOutput = nul;
+    si.hStdError = nul;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        WaitForSingleObject(pi.hProcess, 10000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(nul);
+}
+
+}  // namespace proxy_wine

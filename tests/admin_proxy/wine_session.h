@@ -1,0 +1,117 @@
+// Support for the proxy's end-to-end tests under wine: a desktop of the test program's own (so
+// that no other program's proxy window is found, and tests in parallel do not meet), child
+// processes started on it with an exact command-line text and their own environment, the
+// proxy window's lookup, and messages sent to it with a deadline.
+#pragma once
+
+#include "test_files.h"
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace proxy_wine {
+
+// Creates the desktop and moves the calling thread onto it. Call first, on the main thread,
+// before anything creates a window. The desktop's shell process is started here with no
+// standard streams: started later by a child, it would inherit that child's (or the test's)
+// stderr and hold the pipe open for ever.
+void EnterPrivateDesktop();
+
+// Unix path (as CMake gives it) to the path a Windows program opens: wine maps / to Z:.
+std::wstring HostPath(const std::string& unix_path);
+std::wstring Widen(const std::string& s);
+
+struct ChildOptions {
+    std::wstring program;     // Windows path of the .exe
+    std::wstring arguments;   // the text behind the program name, exactly (empty: none)
+    // Variables to set for the child (an empty value removes one); the rest is inherited.
+    std::vector<std::pair<std::wstring, std::wstring>> environment;
+    bool capture_stderr = false;
+};
+
+// A child process on the private desktop; ended at destruction if it still runs.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child();
+
+    bool Start(const ChildOptions& options);
+    // Exit code, or -1 if it still runs after timeout_ms. Collects stderr meanwhile.
+    int Wait(int timeout_ms);
+    bool Running();
+    DWORD Id() const { return pi_.dwProcessId; }
+    // What the child wrote to stderr so far (captured children only).
+    const std::string& Stderr();
+
+private:
+    void Collect();
+
+    PROCESS_INFORMATION pi_{};
+    HANDLE err_read_ = nullptr;
+    std::string err_;
+};
+
+// The window of class "VelmoraAdminProxy" under HWND_MESSAGE that belongs to child, once it
+// appears; null after timeout_ms or when the child ends first.
+HWND WaitForProxyWindow(Child& child, int timeout_ms);
+
+// The first window of the class under HWND_MESSAGE, as a client finds it; null if none.
+HWND FindProxy();
+
+// Sends a message and waits up to 10 s for its result; false if no answer came.
+bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+// Sends WM_CLOSE and waits for the child to end; its exit code, or -1.
+int CloseProxy(HWND window, Child& child);
+
+// A proxy started by the test on the private desktop, closed by the test that started it.
+class ProxyServer {
+public:
+    // Starts program with the exact argument text and waits for its window. standin_dir, when
+    // given, is where the stand-in netapi32 finds its list and writes its log.
+    bool Start(const std::wstring& program, const std::wstring& arguments = L"",
+               const std::wstring& standin_dir = L"");
+    // Sends a request; a missing answer is a test failure (and answers 0).
+    LRESULT Request(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Query(WPARAM wParam, LPARAM lParam) { return Request(WM_APP + 1, wParam, lParam); }
+    // WM_CLOSE, then the exit code (-1 if it did not end).
+    int Close() { return CloseProxy(window, child); }
+
+    Child child;
+    HWND window = nullptr;
+};
+
+// A copy of the proxy beside the stand-in netapi32.dll in a scratch directory, with the
+// stand-in's list of open paths and its call log. The load order "netapi32=n,b" in the test's
+// environment makes the copy load the stand-in.
+class StandInCopy {
+public:
+    StandInCopy(const std::wstring& proxy_exe, const std::wstring& standin_dll);
+    bool Ready() const { return ready_; }
+    const std::wstring& Program() const { return program_; }
+    std::wstring Directory() const { return Widen(dir_.path()); }
+    // open_files.txt: the status, "buffer" or "nobuffer", then one path a line.
+    bool List(const std::string& text);
+    // The calls logged since the last look.
+    std::string Calls();
+
+private:
+    test_support::ScratchDir dir_{"admin_proxy"};
+    std::wstring program_;
+    bool ready_ = false;
+    std::size_t seen_ = 0;
+};
+
+// True when the test's environment asks wine for a native netapi32 first; see StandInCopy.
+bool NativeNetapiFirst();
+
+// Runs a Unix program (given as a Windows command line, Z:-path first) to its end, with no
+// standard streams.
+void RunUnixCommand(const std::wstring& command_line);
+
+}  // namespace proxy_wine
