@@ -285,6 +285,23 @@ TEST_F(DistributeTest, empty_primary_path_names_a_control_never_started)
     EXPECT_EQ(Bytes("s.ts"), "");
 }
 
+// A slot keeps its stream position across DeleteCtrl and CreateCtrl; the data unit read by the
+// next first control may be smaller than that position. An output added to the never-started
+// control must still join at a boundary of the new unit, not wait for ever.
+TEST_F(DistributeTest, position_left_from_a_larger_unit_still_finds_a_boundary)
+{
+    StartWithUnit("188");
+    ASSERT_TRUE(Feed(0, 150));  // position 150
+    ASSERT_TRUE(q.DeleteCtrl(id));
+    WriteSettings({"DataUnit=100"});
+    id = NewCtrl();  // the same slot, still at 150: 50 into a 100-byte unit
+    ASSERT_EQ(Add(W(""), "late.ts"), 1u);
+    ASSERT_TRUE(Feed(0, 120));
+    ASSERT_TRUE(Feed(120, 100));
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_EQ(Bytes("late.ts"), Stream(50, 220));
+}
+
 #ifdef _WIN32
 const char* full_device = "Z:\\dev\\full";
 #else

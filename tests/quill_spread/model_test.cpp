@@ -45,8 +45,8 @@ struct ModelCtrl {
 
 class Model {
 public:
-    Model(const std::string& dir, DWORD unit, std::uint32_t seed)
-        : dir_(dir), unit_(unit), file_unit_(unit), rng_(seed),
+    Model(const std::string& dir, const std::string& settings, DWORD unit, std::uint32_t seed)
+        : dir_(dir), settings_(settings), unit_(unit), file_unit_(unit), rng_(seed),
           stream_(test_support::PatternBytes(1 << 18, seed))
     {
     }
@@ -146,7 +146,7 @@ private:
         case 11:
             return DoRemove();
         case 12:
-            return Chance(90) ? DoName() : DoSetting();
+            return Chance(90) ? DoName() : Chance(50) ? DoSetting() : DoUnit();
         case 13:
             return Chance(25) ? DoDeleteAll() : DoFeed();
         default:
@@ -206,6 +206,19 @@ private:
         last_ = "Setting";
         EXPECT_EQ(Setting(), 31);
         file_unit_ = 188;
+        return !::testing::Test::HasFailure();
+    }
+
+    // The settings file gets another DataUnit (and loses WritePlugin, so the next Setting
+    // writes the defaults again). A smaller unit than a slot's old position tests that an
+    // output added before the next StartSave still finds a boundary.
+    bool DoUnit()
+    {
+        static const DWORD units[] = {188, 1, 7, 2, 100};
+        file_unit_ = units[Pick(5)];
+        last_ = "DataUnit=" + std::to_string(file_unit_);
+        EXPECT_TRUE(test_support::WriteFileBytes(
+            settings_, "[SET]\nDataUnit=" + std::to_string(file_unit_) + "\n"));
         return !::testing::Test::HasFailure();
     }
 
@@ -372,6 +385,14 @@ private:
         return !::testing::Test::HasFailure();
     }
 
+    // Bytes an output skips of the next buffer: up to the next boundary of the data unit bound
+    // now, until it has started. A position kept from a larger unit counts modulo this one.
+    DWORD Skip(const ModelCtrl& c, const ModelOutput& o) const
+    {
+        DWORD into = c.offset % unit_;
+        return o.started || into == 0 ? 0 : unit_ - into;
+    }
+
     bool DoFeed()
     {
         DWORD id = RandomId();
@@ -384,7 +405,7 @@ private:
         int writes = 0;
         if (c != nullptr) {
             for (const ModelOutput& o : c->outputs) {
-                DWORD skip = o.started || c->offset == 0 ? 0 : unit_ - c->offset;
+                DWORD skip = Skip(*c, o);
                 if (o.live && skip < size)
                     ++writes;
             }
@@ -410,7 +431,7 @@ private:
         bool any = false;
         int w = 0;
         for (ModelOutput& o : c->outputs) {
-            DWORD skip = o.started || c->offset == 0 ? 0 : unit_ - c->offset;
+            DWORD skip = Skip(*c, o);
             if (!o.live || skip >= size)
                 continue;
             o.started = true;
@@ -424,7 +445,7 @@ private:
         EXPECT_EQ(got, any ? 1 : 0);
         EXPECT_EQ(ws, any ? size : 0u);
         if (any)
-            c->offset = static_cast<DWORD>((c->offset + size) % unit_);
+            c->offset = static_cast<DWORD>((c->offset % unit_ + size) % unit_);
         return !::testing::Test::HasFailure();
     }
 
@@ -466,6 +487,7 @@ private:
     }
 
     std::string dir_;
+    std::string settings_;  // the library's settings file
     DWORD unit_;       // the data unit bound by the first control
     DWORD file_unit_;  // what the settings file holds now
     std::mt19937 rng_;
@@ -498,7 +520,7 @@ TEST(QuillModel, random_calls_match_the_reference_model)
             slot.unitOffset = 0;
             slot.overwrite = 0;
         }
-        Model model(dir.path(), unit, seed);
+        Model model(dir.path(), self + ".ini", unit, seed);
         bool ok = model.Run(400);
         plat_test::SetModulePath(nullptr);
         if (!ok)
