@@ -5,6 +5,10 @@
 
 #include <cctype>
 
+#ifndef _WIN32
+#include <sys/mman.h>
+#endif
+
 using namespace quill_test;
 using test_support::FileExists;
 using test_support::ReadFileBytes;
@@ -301,6 +305,35 @@ TEST_F(DistributeTest, position_left_from_a_larger_unit_still_finds_a_boundary)
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_EQ(Bytes("late.ts"), Stream(50, 220));
 }
+
+#ifndef _WIN32
+// The position moves by the buffer's length modulo the data unit, also for a buffer of nearly
+// 4 GiB, where position plus length no longer fits 32 bits. The buffer is a mapping that is
+// never touched, written to /dev/null.
+TEST_F(DistributeTest, position_after_a_buffer_of_almost_four_gib)
+{
+    WriteSettings({"DataUnit=188"});
+    Load();
+    id = NewCtrl();
+    main_path = W("/dev/null");
+    ASSERT_TRUE(q.StartSave(id, main_path.c_str(), 1, 0));
+    ASSERT_TRUE(Feed(0, 100));
+    const DWORD huge = 0xFFFFFFFFu;
+    void* big = mmap(nullptr, huge, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (big == MAP_FAILED)
+        GTEST_SKIP() << "no room for a 4 GiB mapping";
+    DWORD ws = 0;
+    EXPECT_TRUE(q.AddTSBuff(id, static_cast<const BYTE*>(big), huge, &ws));
+    EXPECT_EQ(ws, huge);
+    munmap(big, huge);
+    // 100 + 0xFFFFFFFF is 47 modulo 188 (the sum cut to 32 bits would give 99): a duplicate
+    // added now skips 141 bytes.
+    ASSERT_EQ(Add("dup.ts"), 2u);
+    ASSERT_TRUE(Feed(0, 400));
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_EQ(Bytes("dup.ts"), Stream(141, 400));
+}
+#endif
 
 #ifdef _WIN32
 const char* full_device = "Z:\\dev\\full";
