@@ -170,21 +170,24 @@ TEST_F(DistributeTest, removed_primary_leaves_the_duplicates)
     ASSERT_EQ(Add("dup.ts"), 2u);
     EXPECT_TRUE(Remove(1));
     EXPECT_FALSE(HeldForWriting(dir.File("main.ts")));
-    // Only the duplicate is left, and this buffer ends before its boundary: not accepted.
+    // Only the duplicate is left, and these buffers end before its boundary or right on it:
+    // not accepted.
     DWORD ws = 99;
     EXPECT_FALSE(Feed(100, 50, &ws));
     EXPECT_EQ(ws, 0u);
+    EXPECT_FALSE(Feed(150, 88, &ws));
+    EXPECT_EQ(ws, 0u);
     // The position did not move: the next buffer's skip is 88 again.
-    ASSERT_TRUE(Feed(150, 100));
-    EXPECT_EQ(Bytes("dup.ts"), Stream(238, 250));
+    ASSERT_TRUE(Feed(238, 100));
+    EXPECT_EQ(Bytes("dup.ts"), Stream(326, 338));
     // The save is still found by its path, and output 1's id is reused first.
     EXPECT_EQ(Add("new1.ts"), 1u);
-    ASSERT_TRUE(Feed(250, 200));
+    ASSERT_TRUE(Feed(338, 200));
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_EQ(Bytes("main.ts"), Stream(0, 100));
-    // Accepted so far: 250 - 50 = 200 bytes, so the next boundary lies 176 bytes into this one.
-    EXPECT_EQ(Bytes("new1.ts"), Stream(250 + 176, 450));
-    EXPECT_EQ(Bytes("dup.ts"), Stream(238, 450));
+    // Accepted so far: 100 + 100 bytes, so the next boundary lies 176 bytes into this buffer.
+    EXPECT_EQ(Bytes("new1.ts"), Stream(338 + 176, 538));
+    EXPECT_EQ(Bytes("dup.ts"), Stream(326, 538));
 }
 
 TEST_F(DistributeTest, save_found_by_its_path_ignoring_case)
@@ -273,6 +276,12 @@ TEST_F(DistributeTest, stopped_control_takes_a_new_output_as_id_one)
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_EQ(Bytes("main.ts"), Stream(0, 376));
     EXPECT_EQ(Bytes("after.ts"), Stream(376, 476));
+
+    // A later control saving to the same file again: the path names the lower id, the
+    // stopped one, whose next output is id 1 again (the saving one's would be 2).
+    DWORD later = NewCtrl();
+    ASSERT_TRUE(q.StartSave(later, main_path.c_str(), 1, 0));
+    EXPECT_EQ(Add("lower.ts"), 1u);
 }
 
 TEST_F(DistributeTest, empty_primary_path_names_a_control_never_started)

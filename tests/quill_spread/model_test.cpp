@@ -7,12 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -55,7 +59,8 @@ public:
     bool Run(int count)
     {
         for (int step = 0; step < count; ++step) {
-            if (!Step() || !CheckState()) {
+            appended_.clear();
+            if (!Step() || !CheckState() || !CheckWrites()) {
                 ADD_FAILURE() << "at step " << step << ": " << last_;
                 return false;
             }
@@ -396,10 +401,19 @@ private:
     bool DoFeed()
     {
         DWORD id = RandomId();
+        ModelCtrl* c = Ctrl(id);
         std::size_t size = Chance(5) ? 0 : Chance(10) ? 1 + Pick(70000) : 1 + Pick(1500);
+        // Now and then a buffer that ends right before, on or after the boundary an output
+        // waits for.
+        if (c != nullptr && Chance(30)) {
+            for (const ModelOutput& o : c->outputs) {
+                DWORD skip = Skip(*c, o);
+                if (o.live && skip > 1)
+                    size = skip - 1 + static_cast<std::size_t>(Pick(3));
+            }
+        }
         std::size_t from = static_cast<std::size_t>(Pick(static_cast<int>(stream_.size() - 70001)));
         const BYTE* data = reinterpret_cast<const BYTE*>(stream_.data()) + from;
-        ModelCtrl* c = Ctrl(id);
 
         // The outputs this buffer will be written to, in order, and the one fault if any.
         int writes = 0;
@@ -439,7 +453,9 @@ private:
                 o.live = false;
                 continue;
             }
-            files_[o.path].append(reinterpret_cast<const char*>(data) + skip, size - skip);
+            std::string& bytes = files_[o.path];
+            appended_.push_back({o.path, bytes.size()});
+            bytes.append(reinterpret_cast<const char*>(data) + skip, size - skip);
             any = true;
         }
         EXPECT_EQ(got, any ? 1 : 0);
@@ -467,9 +483,39 @@ private:
             EXPECT_EQ(s.unitOffset, m.offset) << "slot " << i;
             EXPECT_EQ(s.overwrite, m.overwrite) << "slot " << i;
             EXPECT_EQ(std::u16string(s.savePath), U16(m.savePath)) << "slot " << i;
-            for (std::size_t k = 0; k < m.outputs.size() && k < s.outputCount; ++k)
+            for (std::size_t k = 0; k < m.outputs.size() && k < s.outputCount; ++k) {
                 EXPECT_EQ(s.outputs[k].file != INVALID_HANDLE_VALUE, m.outputs[k].live)
                     << "slot " << i << " output " << k;
+                EXPECT_EQ(s.started[k] != 0, m.outputs[k].started) << "slot " << i << " output " << k;
+            }
+        }
+        return !::testing::Test::HasFailure();
+    }
+
+    // After every call: each file has the length expected, and the bytes this call wrote are
+    // the ones expected where they were expected (the whole files are compared now and then).
+    bool CheckWrites()
+    {
+        for (const auto& f : files_) {
+            struct stat st;
+            if (stat(f.first.c_str(), &st) != 0) {
+                ADD_FAILURE() << f.first << " is missing";
+                continue;
+            }
+            EXPECT_EQ(static_cast<std::size_t>(st.st_size), f.second.size()) << f.first;
+        }
+        for (const auto& a : appended_) {
+            const std::string& want = files_[a.first];
+            std::string got(want.size() - a.second, '\0');
+            std::FILE* file = std::fopen(a.first.c_str(), "rb");
+            EXPECT_NE(file, nullptr) << a.first;
+            if (file == nullptr)
+                continue;
+            EXPECT_EQ(std::fseek(file, static_cast<long>(a.second), SEEK_SET), 0);
+            EXPECT_EQ(std::fread(&got[0], 1, got.size(), file), got.size()) << a.first;
+            std::fclose(file);
+            EXPECT_TRUE(got.compare(0, got.size(), want, a.second, got.size()) == 0)
+                << a.first << ": the bytes from " << a.second << " differ";
         }
         return !::testing::Test::HasFailure();
     }
@@ -494,6 +540,8 @@ private:
     std::string stream_;
     ModelCtrl ctrls_[MAX_CTRL];
     std::map<std::string, std::string> files_;  // every file created, with its expected bytes
+    // The files the current call wrote to, each with the length it had before.
+    std::vector<std::pair<std::string, std::size_t>> appended_;
     std::string last_;
 };
 
