@@ -231,14 +231,8 @@ private:
     bool DoDeleteAll()
     {
         last_ = "DeleteCtrl of every control";
-        for (DWORD id = 1; id <= MAX_CTRL; ++id) {
-            ModelCtrl* c = Ctrl(id);
-            EXPECT_EQ(DeleteCtrl(id), c != nullptr ? 1 : 0);
-            if (c != nullptr) {
-                c->outputs.clear();
-                c->inUse = false;
-            }
-        }
+        for (DWORD id = 1; id <= MAX_CTRL; ++id)
+            Delete(id);
         return !::testing::Test::HasFailure();
     }
 
@@ -246,13 +240,19 @@ private:
     {
         DWORD id = RandomId();
         last_ = "DeleteCtrl " + std::to_string(id);
+        Delete(id);
+        return !::testing::Test::HasFailure();
+    }
+
+    // DeleteCtrl(id); the slot keeps its position and path, as the library's slot does.
+    void Delete(DWORD id)
+    {
         ModelCtrl* c = Ctrl(id);
         EXPECT_EQ(DeleteCtrl(id), c != nullptr ? 1 : 0);
         if (c != nullptr) {
             c->outputs.clear();
             c->inUse = false;
         }
-        return !::testing::Test::HasFailure();
     }
 
     bool DoStart()
