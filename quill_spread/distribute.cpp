@@ -22,7 +22,7 @@ BOOL WINAPI AddTSBuff(DWORD id, const BYTE* data, DWORD size, DWORD* writeSize)
         // An output that has had nothing yet begins at the next data-unit boundary.
         DWORD skip = slot->started[k] || offset == 0 ? 0 : unit - offset;
         if (skip >= size)
-            continue;  // the boundary lies beyond this buffer: wait for the next one
+            continue;  // the boundary lies at or past this buffer's end: wait for the next one
         slot->started[k] = 1;
         BOOL written = InNestedMode()
                            ? plugInState.nested.AddTSBuff(entry.nestedId, data + skip,
