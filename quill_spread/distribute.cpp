@@ -9,7 +9,10 @@ BOOL WINAPI AddTSBuff(DWORD id, const BYTE* data, DWORD size, DWORD* writeSize)
         return FALSE;
     *writeSize = 0;
     const DWORD unit = plugInState.dataUnit;
-    const DWORD offset = slot->unitOffset;
+    // The slot keeps its position across DeleteCtrl and CreateCtrl, and the data unit read by
+    // the next first control may be smaller: taken as it stood, unit - offset would wrap and an
+    // output added before the next StartSave would never find its boundary.
+    const DWORD offset = slot->unitOffset % unit;
     bool any = false;
     // Entry order, output 1 first; every output gets the same bytes of the host's buffer.
     for (DWORD k = 0; k < slot->outputCount; ++k) {
@@ -19,7 +22,7 @@ BOOL WINAPI AddTSBuff(DWORD id, const BYTE* data, DWORD size, DWORD* writeSize)
         // An output that has had nothing yet begins at the next data-unit boundary.
         DWORD skip = slot->started[k] || offset == 0 ? 0 : unit - offset;
         if (skip >= size)
-            continue;  // the boundary lies beyond this buffer: wait for the next one
+            continue;  // the boundary lies at or past this buffer's end: wait for the next one
         slot->started[k] = 1;
         BOOL written = InNestedMode()
                            ? plugInState.nested.AddTSBuff(entry.nestedId, data + skip,

@@ -5,6 +5,10 @@
 
 #include <cctype>
 
+#ifndef _WIN32
+#include <sys/mman.h>
+#endif
+
 using namespace quill_test;
 using test_support::FileExists;
 using test_support::ReadFileBytes;
@@ -166,21 +170,24 @@ TEST_F(DistributeTest, removed_primary_leaves_the_duplicates)
     ASSERT_EQ(Add("dup.ts"), 2u);
     EXPECT_TRUE(Remove(1));
     EXPECT_FALSE(HeldForWriting(dir.File("main.ts")));
-    // Only the duplicate is left, and this buffer ends before its boundary: not accepted.
+    // Only the duplicate is left, and these buffers end before its boundary or right on it:
+    // not accepted.
     DWORD ws = 99;
     EXPECT_FALSE(Feed(100, 50, &ws));
     EXPECT_EQ(ws, 0u);
+    EXPECT_FALSE(Feed(150, 88, &ws));
+    EXPECT_EQ(ws, 0u);
     // The position did not move: the next buffer's skip is 88 again.
-    ASSERT_TRUE(Feed(150, 100));
-    EXPECT_EQ(Bytes("dup.ts"), Stream(238, 250));
+    ASSERT_TRUE(Feed(238, 100));
+    EXPECT_EQ(Bytes("dup.ts"), Stream(326, 338));
     // The save is still found by its path, and output 1's id is reused first.
     EXPECT_EQ(Add("new1.ts"), 1u);
-    ASSERT_TRUE(Feed(250, 200));
+    ASSERT_TRUE(Feed(338, 200));
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_EQ(Bytes("main.ts"), Stream(0, 100));
-    // Accepted so far: 250 - 50 = 200 bytes, so the next boundary lies 176 bytes into this one.
-    EXPECT_EQ(Bytes("new1.ts"), Stream(250 + 176, 450));
-    EXPECT_EQ(Bytes("dup.ts"), Stream(238, 450));
+    // Accepted so far: 100 + 100 bytes, so the next boundary lies 176 bytes into this buffer.
+    EXPECT_EQ(Bytes("new1.ts"), Stream(338 + 176, 538));
+    EXPECT_EQ(Bytes("dup.ts"), Stream(326, 538));
 }
 
 TEST_F(DistributeTest, save_found_by_its_path_ignoring_case)
@@ -269,6 +276,12 @@ TEST_F(DistributeTest, stopped_control_takes_a_new_output_as_id_one)
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_EQ(Bytes("main.ts"), Stream(0, 376));
     EXPECT_EQ(Bytes("after.ts"), Stream(376, 476));
+
+    // A later control saving to the same file again: the path names the lower id, the
+    // stopped one, whose next output is id 1 again (the saving one's would be 2).
+    DWORD later = NewCtrl();
+    ASSERT_TRUE(q.StartSave(later, main_path.c_str(), 1, 0));
+    EXPECT_EQ(Add("lower.ts"), 1u);
 }
 
 TEST_F(DistributeTest, empty_primary_path_names_a_control_never_started)
@@ -284,6 +297,52 @@ TEST_F(DistributeTest, empty_primary_path_names_a_control_never_started)
     EXPECT_EQ(Bytes("blank.ts"), Stream(0, 10));
     EXPECT_EQ(Bytes("s.ts"), "");
 }
+
+// A slot keeps its stream position across DeleteCtrl and CreateCtrl; the data unit read by the
+// next first control may be smaller than that position. An output added to the never-started
+// control must still join at a boundary of the new unit, not wait for ever.
+TEST_F(DistributeTest, position_left_from_a_larger_unit_still_finds_a_boundary)
+{
+    StartWithUnit("188");
+    ASSERT_TRUE(Feed(0, 150));  // position 150
+    ASSERT_TRUE(q.DeleteCtrl(id));
+    WriteSettings({"DataUnit=100"});
+    id = NewCtrl();  // the same slot, still at 150: 50 into a 100-byte unit
+    ASSERT_EQ(Add(W(""), "late.ts"), 1u);
+    ASSERT_TRUE(Feed(0, 120));
+    ASSERT_TRUE(Feed(120, 100));
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_EQ(Bytes("late.ts"), Stream(50, 220));
+}
+
+#ifndef _WIN32
+// The position moves by the buffer's length modulo the data unit, also for a buffer of nearly
+// 4 GiB, where position plus length no longer fits 32 bits. The buffer is a mapping that is
+// never touched, written to /dev/null.
+TEST_F(DistributeTest, position_after_a_buffer_of_almost_four_gib)
+{
+    WriteSettings({"DataUnit=188"});
+    Load();
+    id = NewCtrl();
+    main_path = W("/dev/null");
+    ASSERT_TRUE(q.StartSave(id, main_path.c_str(), 1, 0));
+    ASSERT_TRUE(Feed(0, 100));
+    const DWORD huge = 0xFFFFFFFFu;
+    void* big = mmap(nullptr, huge, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (big == MAP_FAILED)
+        GTEST_SKIP() << "no room for a 4 GiB mapping";
+    DWORD ws = 0;
+    EXPECT_TRUE(q.AddTSBuff(id, static_cast<const BYTE*>(big), huge, &ws));
+    EXPECT_EQ(ws, huge);
+    munmap(big, huge);
+    // 100 + 0xFFFFFFFF is 47 modulo 188 (the sum cut to 32 bits would give 99): a duplicate
+    // added now skips 141 bytes.
+    ASSERT_EQ(Add("dup.ts"), 2u);
+    ASSERT_TRUE(Feed(0, 400));
+    EXPECT_TRUE(q.StopSave(id));
+    EXPECT_EQ(Bytes("dup.ts"), Stream(141, 400));
+}
+#endif
 
 #ifdef _WIN32
 const char* full_device = "Z:\\dev\\full";

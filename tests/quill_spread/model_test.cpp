@@ -7,12 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -45,8 +49,8 @@ struct ModelCtrl {
 
 class Model {
 public:
-    Model(const std::string& dir, DWORD unit, std::uint32_t seed)
-        : dir_(dir), unit_(unit), file_unit_(unit), rng_(seed),
+    Model(const std::string& dir, const std::string& settings, DWORD unit, std::uint32_t seed)
+        : dir_(dir), settings_(settings), unit_(unit), file_unit_(unit), rng_(seed),
           stream_(test_support::PatternBytes(1 << 18, seed))
     {
     }
@@ -55,7 +59,8 @@ public:
     bool Run(int count)
     {
         for (int step = 0; step < count; ++step) {
-            if (!Step() || !CheckState()) {
+            appended_.clear();
+            if (!Step() || !CheckState() || !CheckWrites()) {
                 ADD_FAILURE() << "at step " << step << ": " << last_;
                 return false;
             }
@@ -146,7 +151,7 @@ private:
         case 11:
             return DoRemove();
         case 12:
-            return Chance(90) ? DoName() : DoSetting();
+            return Chance(90) ? DoName() : Chance(50) ? DoSetting() : DoUnit();
         case 13:
             return Chance(25) ? DoDeleteAll() : DoFeed();
         default:
@@ -209,18 +214,25 @@ private:
         return !::testing::Test::HasFailure();
     }
 
+    // The settings file gets another DataUnit (and loses WritePlugin, so the next Setting
+    // writes the defaults again). A smaller unit than a slot's old position tests that an
+    // output added before the next StartSave still finds a boundary.
+    bool DoUnit()
+    {
+        static const DWORD units[] = {188, 1, 7, 2, 100};
+        file_unit_ = units[Pick(5)];
+        last_ = "DataUnit=" + std::to_string(file_unit_);
+        EXPECT_TRUE(test_support::WriteFileBytes(
+            settings_, "[SET]\nDataUnit=" + std::to_string(file_unit_) + "\n"));
+        return !::testing::Test::HasFailure();
+    }
+
     // The host closes every recording: the next control binds the settings afresh.
     bool DoDeleteAll()
     {
         last_ = "DeleteCtrl of every control";
-        for (DWORD id = 1; id <= MAX_CTRL; ++id) {
-            ModelCtrl* c = Ctrl(id);
-            EXPECT_EQ(DeleteCtrl(id), c != nullptr ? 1 : 0);
-            if (c != nullptr) {
-                c->outputs.clear();
-                c->inUse = false;
-            }
-        }
+        for (DWORD id = 1; id <= MAX_CTRL; ++id)
+            Delete(id);
         return !::testing::Test::HasFailure();
     }
 
@@ -228,13 +240,19 @@ private:
     {
         DWORD id = RandomId();
         last_ = "DeleteCtrl " + std::to_string(id);
+        Delete(id);
+        return !::testing::Test::HasFailure();
+    }
+
+    // DeleteCtrl(id); the slot keeps its position and path, as the library's slot does.
+    void Delete(DWORD id)
+    {
         ModelCtrl* c = Ctrl(id);
         EXPECT_EQ(DeleteCtrl(id), c != nullptr ? 1 : 0);
         if (c != nullptr) {
             c->outputs.clear();
             c->inUse = false;
         }
-        return !::testing::Test::HasFailure();
     }
 
     bool DoStart()
@@ -372,19 +390,36 @@ private:
         return !::testing::Test::HasFailure();
     }
 
+    // Bytes an output skips of the next buffer: up to the next boundary of the data unit bound
+    // now, until it has started. A position kept from a larger unit counts modulo this one.
+    DWORD Skip(const ModelCtrl& c, const ModelOutput& o) const
+    {
+        DWORD into = c.offset % unit_;
+        return o.started || into == 0 ? 0 : unit_ - into;
+    }
+
     bool DoFeed()
     {
         DWORD id = RandomId();
+        ModelCtrl* c = Ctrl(id);
         std::size_t size = Chance(5) ? 0 : Chance(10) ? 1 + Pick(70000) : 1 + Pick(1500);
+        // Now and then a buffer that ends right before, on or after the boundary an output
+        // waits for.
+        if (c != nullptr && Chance(30)) {
+            for (const ModelOutput& o : c->outputs) {
+                DWORD skip = Skip(*c, o);
+                if (o.live && skip > 1)
+                    size = skip - 1 + static_cast<std::size_t>(Pick(3));
+            }
+        }
         std::size_t from = static_cast<std::size_t>(Pick(static_cast<int>(stream_.size() - 70001)));
         const BYTE* data = reinterpret_cast<const BYTE*>(stream_.data()) + from;
-        ModelCtrl* c = Ctrl(id);
 
         // The outputs this buffer will be written to, in order, and the one fault if any.
         int writes = 0;
         if (c != nullptr) {
             for (const ModelOutput& o : c->outputs) {
-                DWORD skip = o.started || c->offset == 0 ? 0 : unit_ - c->offset;
+                DWORD skip = Skip(*c, o);
                 if (o.live && skip < size)
                     ++writes;
             }
@@ -410,7 +445,7 @@ private:
         bool any = false;
         int w = 0;
         for (ModelOutput& o : c->outputs) {
-            DWORD skip = o.started || c->offset == 0 ? 0 : unit_ - c->offset;
+            DWORD skip = Skip(*c, o);
             if (!o.live || skip >= size)
                 continue;
             o.started = true;
@@ -418,13 +453,15 @@ private:
                 o.live = false;
                 continue;
             }
-            files_[o.path].append(reinterpret_cast<const char*>(data) + skip, size - skip);
+            std::string& bytes = files_[o.path];
+            appended_.push_back({o.path, bytes.size()});
+            bytes.append(reinterpret_cast<const char*>(data) + skip, size - skip);
             any = true;
         }
         EXPECT_EQ(got, any ? 1 : 0);
         EXPECT_EQ(ws, any ? size : 0u);
         if (any)
-            c->offset = static_cast<DWORD>((c->offset + size) % unit_);
+            c->offset = static_cast<DWORD>((c->offset % unit_ + size) % unit_);
         return !::testing::Test::HasFailure();
     }
 
@@ -446,9 +483,39 @@ private:
             EXPECT_EQ(s.unitOffset, m.offset) << "slot " << i;
             EXPECT_EQ(s.overwrite, m.overwrite) << "slot " << i;
             EXPECT_EQ(std::u16string(s.savePath), U16(m.savePath)) << "slot " << i;
-            for (std::size_t k = 0; k < m.outputs.size() && k < s.outputCount; ++k)
+            for (std::size_t k = 0; k < m.outputs.size() && k < s.outputCount; ++k) {
                 EXPECT_EQ(s.outputs[k].file != INVALID_HANDLE_VALUE, m.outputs[k].live)
                     << "slot " << i << " output " << k;
+                EXPECT_EQ(s.started[k] != 0, m.outputs[k].started) << "slot " << i << " output " << k;
+            }
+        }
+        return !::testing::Test::HasFailure();
+    }
+
+    // After every call: each file has the length expected, and the bytes this call wrote are
+    // the ones expected where they were expected (the whole files are compared now and then).
+    bool CheckWrites()
+    {
+        for (const auto& f : files_) {
+            struct stat st;
+            if (stat(f.first.c_str(), &st) != 0) {
+                ADD_FAILURE() << f.first << " is missing";
+                continue;
+            }
+            EXPECT_EQ(static_cast<std::size_t>(st.st_size), f.second.size()) << f.first;
+        }
+        for (const auto& a : appended_) {
+            const std::string& want = files_[a.first];
+            std::string got(want.size() - a.second, '\0');
+            std::FILE* file = std::fopen(a.first.c_str(), "rb");
+            EXPECT_NE(file, nullptr) << a.first;
+            if (file == nullptr)
+                continue;
+            EXPECT_EQ(std::fseek(file, static_cast<long>(a.second), SEEK_SET), 0);
+            EXPECT_EQ(std::fread(&got[0], 1, got.size(), file), got.size()) << a.first;
+            std::fclose(file);
+            EXPECT_TRUE(got.compare(0, got.size(), want, a.second, got.size()) == 0)
+                << a.first << ": the bytes from " << a.second << " differ";
         }
         return !::testing::Test::HasFailure();
     }
@@ -466,12 +533,15 @@ private:
     }
 
     std::string dir_;
+    std::string settings_;  // the library's settings file
     DWORD unit_;       // the data unit bound by the first control
     DWORD file_unit_;  // what the settings file holds now
     std::mt19937 rng_;
     std::string stream_;
     ModelCtrl ctrls_[MAX_CTRL];
     std::map<std::string, std::string> files_;  // every file created, with its expected bytes
+    // The files the current call wrote to, each with the length it had before.
+    std::vector<std::pair<std::string, std::size_t>> appended_;
     std::string last_;
 };
 
@@ -498,7 +568,7 @@ TEST(QuillModel, random_calls_match_the_reference_model)
             slot.unitOffset = 0;
             slot.overwrite = 0;
         }
-        Model model(dir.path(), unit, seed);
+        Model model(dir.path(), self + ".ini", unit, seed);
         bool ok = model.Run(400);
         plat_test::SetModulePath(nullptr);
         if (!ok)

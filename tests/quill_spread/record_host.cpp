@@ -124,7 +124,7 @@ int Run(const std::vector<std::string>& args)
         } else if (a == "--input" && has_value) {
             input = args[++i];
         } else if (a == "--buffer" && has_value) {
-            buffer = std::strtoul(args[++i].c_str(), nullptr, 10);
+            buffer = std::strtoull(args[++i].c_str(), nullptr, 10);
         } else if (a == "--pace" && has_value) {
             pace_ms = std::atoi(args[++i].c_str());
         } else if ((a == "--dup" || a == "--drop") && has_value) {
@@ -153,7 +153,8 @@ int Run(const std::vector<std::string>& args)
             return Usage();
         }
     }
-    if (buffer == 0)
+    // AddTSBuff takes a 32-bit size.
+    if (buffer == 0 || buffer > 0xFFFFFFFFull)
         return Usage();
     std::vector<std::size_t> dups;  // indices into events of the --dup entries, in order
     for (std::size_t i = 0; i < events.size(); ++i) {
