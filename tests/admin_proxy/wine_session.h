@@ -110,8 +110,4 @@ private:
 // True when the test's environment asks wine for a native netapi32 first; see StandInCopy.
 bool NativeNetapiFirst();
 
-// Runs a Unix program (given as a Windows command line, Z:-path first) to its end, with no
-// standard streams.
-void RunUnixCommand(const std::wstring& command_line);
-
 }  // namespace proxy_wine
