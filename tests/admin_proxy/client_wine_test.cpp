@@ -136,11 +136,15 @@ Shown RunClient(const std::wstring& program, const std::wstring& arguments)
     return shown;
 }
 
-// Runs a client and checks the whole of what it showed.
+// Runs a client and checks the whole of what it showed. wine sets the clock only to within
+// half a second of its own reading, so a set-time client held up that long on a loaded machine
+// shows "Failed."; as that begins no busy period, one that must succeed gets tries runs.
 void ExpectClientShows(const std::wstring& program, const std::wstring& arguments,
-                       const std::wstring& text)
+                       const std::wstring& text, int tries = 1)
 {
     Shown shown = RunClient(program, arguments);
+    for (int run = 1; run < tries && shown.texts == std::vector<std::wstring>{L"Failed."}; ++run)
+        shown = RunClient(program, arguments);
     if (!shown.box)
         return;
     EXPECT_EQ(shown.caption, L"VelmoraAdminProxy");
@@ -178,7 +182,7 @@ TEST_F(Clients, set_time_client_succeeds_then_fails_while_busy)
 {
     ProxyServer proxy;
     ASSERT_TRUE(proxy.Start(proxy_exe));
-    ExpectClientShows(proxy_exe, L"/TestSetTime", L"Succeeded.");
+    ExpectClientShows(proxy_exe, L"/TestSetTime", L"Succeeded.", 3);
     ExpectClientShows(proxy_exe, L"/testsettime", L"Failed.");
     EXPECT_EQ(proxy.Close(), 0);
 }
