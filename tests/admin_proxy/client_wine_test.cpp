@@ -202,9 +202,7 @@ TEST_F(Clients, net_find_client_asks_for_txt)
     ASSERT_TRUE(copy.Ready());
     ProxyServer proxy;
     ASSERT_TRUE(proxy.Start(copy.Program(), L"", copy.Directory()));
-    const std::string enumerated =
-        "NetFileEnum server=null base=null user=null level=3 prefmax=4294967295 resume=null\n"
-        "NetApiBufferFree ok\n";
+    const std::string enumerated = std::string(standin_enumeration) + standin_release;
 
     ASSERT_TRUE(copy.List("0\nbuffer\nC:\\rec\\news.ts\n\\\\box\\rec\\news.TXT\n"));
     ExpectClientShows(proxy_exe, L"/TestNetFind", L"Succeeded.");
@@ -221,15 +219,11 @@ TEST_F(Clients, net_find_client_asks_for_txt)
 
 TEST_F(Clients, answer_zero_shows_denied)
 {
-    Child server;
-    ChildOptions options;
-    options.program = zero_server_exe;
-    ASSERT_TRUE(server.Start(options));
-    HWND window = WaitForProxyWindow(server, 10000);
-    ASSERT_NE(window, nullptr);
+    ProxyServer server;
+    ASSERT_TRUE(server.Start(zero_server_exe));
     ExpectClientShows(proxy_exe, L"/TestSetTime", L"Denied.");
     ExpectClientShows(proxy_exe, L"/TestNetFind", L"Denied.");
-    EXPECT_EQ(CloseProxy(window, server), 0);
+    EXPECT_EQ(server.Close(), 0);
 }
 
 }  // namespace

@@ -167,9 +167,8 @@ protected:
     ProxyServer proxy;
 };
 
-const std::string enum_call =
-    "NetFileEnum server=null base=null user=null level=3 prefmax=4294967295 resume=null\n";
-const std::string free_call = "NetApiBufferFree ok\n";
+const std::string enum_call = standin_enumeration;
+const std::string free_call = standin_release;
 
 TEST_F(StandIn, matching_paths_and_buffer_released)
 {
