@@ -1,6 +1,6 @@
 // The test clients of VelmoraAdminProxy.exe under wine, on a private Xvfb display (the test
 // runs through with_xvfb): each outcome's text in the message box, its caption and its single
-// OK button, read from the box's windows, the box closed with a key press through X, and exit
+// OK button, read from the box's windows, the box closed by clicking that button, and exit
 // code 0 after it. Against no proxy, the real proxy (with wine's netapi32 and with the
 // stand-in), and a server of the same class that answers 0.
 #include "wine_session.h"
@@ -17,14 +17,36 @@ namespace {
 const std::wstring proxy_exe = HostPath(PROXY_PATH);
 const std::wstring standin_dll = HostPath(STANDIN_PATH);
 const std::wstring zero_server_exe = HostPath(ZERO_SERVER_PATH);
-const wchar_t xdotool[] = L"Z:\\usr\\bin\\xdotool";   // checked for; run through sh
 
-class DesktopEnvironment : public ::testing::Environment {
+// Without a window manager, wine waits 2 s at the close of every message box for one to
+// confirm that the box's X window is gone. Xvfb has none, so for this run the program's
+// windows are made unmanaged (wine's per-program setting, read when a client starts), which
+// skips the wait and changes nothing else the test looks at.
+const wchar_t x11_settings_key[] =
+    L"Software\\Wine\\AppDefaults\\VelmoraAdminProxy.exe\\X11 Driver";
+
+class ClientEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { EnterPrivateDesktop(); }
+    void SetUp() override
+    {
+        EnterPrivateDesktop();
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, x11_settings_key, 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        const wchar_t no[] = L"N";
+        EXPECT_EQ(RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no),
+                                 sizeof no),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    void TearDown() override
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, x11_settings_key, L"Managed");
+    }
 };
-const auto* const desktop_environment =
-    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
+const auto* const client_environment =
+    ::testing::AddGlobalTestEnvironment(new ClientEnvironment);
 
 // What a test client showed.
 struct Shown {
@@ -32,7 +54,7 @@ struct Shown {
     std::wstring caption;
     std::vector<std::wstring> texts;     // visible static controls with text
     std::vector<std::wstring> buttons;   // visible buttons
-    bool ok_button = false;              // a visible button with the identifier IDOK
+    HWND ok_button = nullptr;            // the visible button with the identifier IDOK
     int exit_code = -1;
 };
 
@@ -54,7 +76,7 @@ BOOL CALLBACK CollectControl(HWND control, LPARAM into)
     if (lstrcmpiW(class_name, L"Button") == 0) {
         shown->buttons.push_back(text);
         if (GetDlgCtrlID(control) == IDOK)
-            shown->ok_button = true;
+            shown->ok_button = control;
     } else if (lstrcmpiW(class_name, L"Static") == 0 && !text.empty()) {
         shown->texts.push_back(text);
     }
@@ -74,8 +96,7 @@ HWND FindBox(DWORD id)
 }
 
 // Runs the program as a test client with the exact argument text, reads its message box,
-// closes the box as a user would (Return through X, to the window of that exact title) and
-// waits for the end.
+// clicks its OK button and waits for the end.
 Shown RunClient(const std::wstring& program, const std::wstring& arguments)
 {
     Shown shown;
@@ -102,26 +123,28 @@ Shown RunClient(const std::wstring& program, const std::wstring& arguments)
     shown.caption = TextOf(box);
     EnumChildWindows(box, CollectControl, reinterpret_cast<LPARAM>(&shown));
 
-    // Sent again while the box is still up: the first key may come before X has mapped it.
-    // wine's own stderr is the Unix one, so xdotool's chatter is silenced in a shell.
-    const std::wstring close_box = L"Z:\\bin\\sh -c \"/usr/bin/xdotool search --name "
-                                   L"'^VelmoraAdminProxy$' key Return 2>/dev/null\"";
-    for (int attempt = 0; attempt < 40 && client.Running(); ++attempt) {
-        if (FindBox(client.Id()) != nullptr)
-            RunUnixCommand(close_box);
-        client.Wait(250);
+    if (shown.ok_button == nullptr) {
+        ADD_FAILURE() << "the box has no OK button";   // the child is ended at destruction
+        return shown;
     }
-    shown.exit_code = client.Wait(5000);
+    // The click as the button reports it to its box.
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(shown.ok_button));
+    shown.exit_code = client.Wait(10000);
     if (shown.exit_code == -1)
-        ADD_FAILURE() << "the box did not close on Return";
+        ADD_FAILURE() << "the client did not end when its box was closed";
     return shown;
 }
 
-// Runs a client and checks the whole of what it showed.
+// Runs a client and checks the whole of what it showed. wine sets the clock only to within
+// half a second of its own reading, so a set-time client held up that long on a loaded machine
+// shows "Failed."; as that begins no busy period, one that must succeed gets tries runs.
 void ExpectClientShows(const std::wstring& program, const std::wstring& arguments,
-                       const std::wstring& text)
+                       const std::wstring& text, int tries = 1)
 {
     Shown shown = RunClient(program, arguments);
+    for (int run = 1; run < tries && shown.texts == std::vector<std::wstring>{L"Failed."}; ++run)
+        shown = RunClient(program, arguments);
     if (!shown.box)
         return;
     EXPECT_EQ(shown.caption, L"VelmoraAdminProxy");
@@ -129,7 +152,7 @@ void ExpectClientShows(const std::wstring& program, const std::wstring& argument
     EXPECT_EQ(shown.texts[0], text);
     ASSERT_EQ(shown.buttons.size(), 1u);
     EXPECT_EQ(shown.buttons[0], L"OK");
-    EXPECT_TRUE(shown.ok_button);
+    EXPECT_NE(shown.ok_button, nullptr);
     EXPECT_EQ(shown.exit_code, 0);
 }
 
@@ -145,8 +168,6 @@ protected:
                       "with_xvfb): "
                    << std::string(why, why + lstrlenW(why));
         }
-        ASSERT_NE(GetFileAttributesW(xdotool), INVALID_FILE_ATTRIBUTES)
-            << "xdotool is needed to close the message boxes";
     }
 };
 
@@ -161,7 +182,7 @@ TEST_F(Clients, set_time_client_succeeds_then_fails_while_busy)
 {
     ProxyServer proxy;
     ASSERT_TRUE(proxy.Start(proxy_exe));
-    ExpectClientShows(proxy_exe, L"/TestSetTime", L"Succeeded.");
+    ExpectClientShows(proxy_exe, L"/TestSetTime", L"Succeeded.", 3);
     ExpectClientShows(proxy_exe, L"/testsettime", L"Failed.");
     EXPECT_EQ(proxy.Close(), 0);
 }
@@ -181,9 +202,7 @@ TEST_F(Clients, net_find_client_asks_for_txt)
     ASSERT_TRUE(copy.Ready());
     ProxyServer proxy;
     ASSERT_TRUE(proxy.Start(copy.Program(), L"", copy.Directory()));
-    const std::string enumerated =
-        "NetFileEnum server=null base=null user=null level=3 prefmax=4294967295 resume=null\n"
-        "NetApiBufferFree ok\n";
+    const std::string enumerated = std::string(standin_enumeration) + standin_release;
 
     ASSERT_TRUE(copy.List("0\nbuffer\nC:\\rec\\news.ts\n\\\\box\\rec\\news.TXT\n"));
     ExpectClientShows(proxy_exe, L"/TestNetFind", L"Succeeded.");
@@ -200,15 +219,11 @@ TEST_F(Clients, net_find_client_asks_for_txt)
 
 TEST_F(Clients, answer_zero_shows_denied)
 {
-    Child server;
-    ChildOptions options;
-    options.program = zero_server_exe;
-    ASSERT_TRUE(server.Start(options));
-    HWND window = WaitForProxyWindow(server, 10000);
-    ASSERT_NE(window, nullptr);
+    ProxyServer server;
+    ASSERT_TRUE(server.Start(zero_server_exe));
     ExpectClientShows(proxy_exe, L"/TestSetTime", L"Denied.");
     ExpectClientShows(proxy_exe, L"/TestNetFind", L"Denied.");
-    EXPECT_EQ(CloseProxy(window, server), 0);
+    EXPECT_EQ(server.Close(), 0);
 }
 
 }  // namespace

@@ -206,6 +206,7 @@ TEST_F(SetTime, procedure_table_answers_its_messages_and_passes_the_rest_on)
     // A timer message outside a busy period changes nothing but still stops the timer.
     Timer(busy_timer_id);
     EXPECT_FALSE(state.set_time_busy);
+    EXPECT_EQ(sys.timer_stop_calls, 1);
 }
 
 }  // namespace

@@ -273,24 +273,4 @@ bool NativeNetapiFirst()
     return std::wstring(order).find(L"netapi32=n,b") != std::wstring::npos;
 }
 
-void RunUnixCommand(const std::wstring& command_line)
-{
-    std::wstring command = command_line;
-    HANDLE nul = OpenNul();
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nul;
-    si.hStdOutput = nul;
-    si.hStdError = nul;
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                       &pi)) {
-        WaitForSingleObject(pi.hProcess, 10000);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    CloseHandle(nul);
-}
-
 }  // namespace proxy_wine

@@ -107,11 +107,14 @@ private:
     std::size_t seen_ = 0;
 };
 
+// The stand-in's log lines for the one enumeration the proxy makes (this computer, every open
+// resource of every user, level 3, all in one buffer, no resume handle) and for the release of
+// the buffer it handed out.
+const char standin_enumeration[] =
+    "NetFileEnum server=null base=null user=null level=3 prefmax=4294967295 resume=null\n";
+const char standin_release[] = "NetApiBufferFree ok\n";
+
 // True when the test's environment asks wine for a native netapi32 first; see StandInCopy.
 bool NativeNetapiFirst();
-
-// Runs a Unix program (given as a Windows command line, Z:-path first) to its end, with no
-// standard streams.
-void RunUnixCommand(const std::wstring& command_line);
 
 }  // namespace proxy_wine
