@@ -101,6 +101,38 @@ TEST_F(FileIo, seek_back_reads_the_same_bytes_again)
     EXPECT_TRUE(ReadSome(65424) == bytes.substr(bytes.size() - 1000));
 }
 
+// Regression: reads went through the runtime's buffer, which had read ahead of the block. A file
+// whose space was preallocated and is filled in later then came out with bytes as they were when
+// read ahead: a first byte re-read after a move back stayed the old 0 for ever (glibc moves back
+// inside its buffer), and the start of the block after a passed one held the old zeros.
+TEST_F(FileIo, every_read_sees_the_file_as_it_is_now)
+{
+    const std::string path = dir.File("filled-in.ts");
+    const std::size_t size = 7 * 65536;
+    ASSERT_TRUE(WriteFileBytes(path, std::string(size, '\0')));
+    Open(path);
+    ASSERT_EQ(plat::Seek64(file_, 0, plat::SeekFrom::start), 0);  // the start position
+    std::uint32_t version = 1;
+    std::string now;
+    // The producer writes the whole space anew, so every byte differs from what was there.
+    auto rewrite = [&] {
+        now = PatternBytes(size, version++);
+        ASSERT_TRUE(WriteFileBytes(path, now));
+    };
+    std::size_t pos = 0;
+    for (std::size_t read_size : {1, 65424, 65424, 1, 65535}) {
+        SCOPED_TRACE(read_size);
+        std::string first = ReadSome(read_size);
+        rewrite();
+        io_->SeekBack(first.size());
+        EXPECT_TRUE(ReadSome(read_size) == now.substr(pos, read_size)) << "read again";
+        rewrite();
+        pos += read_size;
+        EXPECT_TRUE(ReadSome(read_size) == now.substr(pos, read_size)) << "read on";
+        pos += read_size;
+    }
+}
+
 TEST_F(FileIo, seeks_from_start_and_end)
 {
     const std::string path = dir.File("seek.ts");
