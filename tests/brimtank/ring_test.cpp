@@ -178,26 +178,15 @@ public:
         gate_.notify_all();
     }
 
-    // Waits until the writer has handed over at least n bytes; false after timeout_ms.
+    // Wait until the writer has handed over at least n bytes, or the loops have read more than
+    // at_least bytes; false after timeout_ms.
     bool WaitForWritten(std::uint64_t n, int timeout_ms)
     {
-        for (int waited = 0; out_done_.load() < n; waited += 2) {
-            if (waited >= timeout_ms)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
+        return WaitUntil([&] { return out_done_.load() >= n; }, timeout_ms);
     }
-
-    // Waits until the loops have read more than at_least bytes; false after timeout_ms.
     bool WaitForRead(std::uint64_t at_least, int timeout_ms)
     {
-        for (int waited = 0; in_total_.load() <= at_least; waited += 2) {
-            if (waited >= timeout_ms)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
+        return WaitUntil([&] { return in_total_.load() > at_least; }, timeout_ms);
     }
 
     std::uint64_t InTotal() const { return in_total_.load(); }
@@ -216,6 +205,17 @@ private:
         if (!endless_)
             return static_cast<unsigned char>(input_[static_cast<std::size_t>(at)]);
         return static_cast<unsigned char>(input_[static_cast<std::size_t>(at % input_.size())]);
+    }
+
+    template <typename Done>
+    static bool WaitUntil(Done done, int timeout_ms)
+    {
+        for (int waited = 0; !done(); waited += 2) {
+            if (waited >= timeout_ms)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
     }
 
     void WaitForRelease()

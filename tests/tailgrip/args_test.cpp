@@ -51,42 +51,33 @@ const Conversion long_rows[] = {
     {L"429496730", 429496730, 9},
 };
 
-void ExpectInt64(const Conversion& row)
+// The platform's conversion and the portable one behind the POSIX build, both against the row.
+template <typename Convert>
+void ExpectConversion(const Conversion& row, Convert platform, std::int64_t min, std::int64_t max)
 {
     SCOPED_TRACE(Narrow(row.text));
     const wchar_t* end = nullptr;
-    EXPECT_EQ(plat::WideToInt64(row.text, &end), row.value);
+    EXPECT_EQ(platform(row.text, &end), row.value);
     EXPECT_EQ(end, row.text + row.stop);
     end = nullptr;
-    EXPECT_EQ(tailgrip::DecimalToSigned(row.text, INT64_MIN, INT64_MAX, &end), row.value);
-    EXPECT_EQ(end, row.text + row.stop);
-}
-
-void ExpectLong(const Conversion& row)
-{
-    SCOPED_TRACE(Narrow(row.text));
-    const wchar_t* end = nullptr;
-    EXPECT_EQ(plat::WideToLong(row.text, &end), row.value);
-    EXPECT_EQ(end, row.text + row.stop);
-    end = nullptr;
-    EXPECT_EQ(tailgrip::DecimalToSigned(row.text, INT32_MIN, INT32_MAX, &end), row.value);
+    EXPECT_EQ(tailgrip::DecimalToSigned(row.text, min, max, &end), row.value);
     EXPECT_EQ(end, row.text + row.stop);
 }
 
 TEST(Conversion, start_position_follows_wcstoi64)
 {
     for (const Conversion& row : common_rows)
-        ExpectInt64(row);
+        ExpectConversion(row, plat::WideToInt64, INT64_MIN, INT64_MAX);
     for (const Conversion& row : int64_rows)
-        ExpectInt64(row);
+        ExpectConversion(row, plat::WideToInt64, INT64_MIN, INT64_MAX);
 }
 
 TEST(Conversion, timeout_follows_wcstol_with_32_bit_long)
 {
     for (const Conversion& row : common_rows)
-        ExpectLong(row);
+        ExpectConversion(row, plat::WideToLong, INT32_MIN, INT32_MAX);
     for (const Conversion& row : long_rows)
-        ExpectLong(row);
+        ExpectConversion(row, plat::WideToLong, INT32_MIN, INT32_MAX);
 }
 
 TEST(TimeoutArg, suffix_decodes_interval_and_preamble)

@@ -13,8 +13,8 @@ namespace plat {
 // Switches standard input, then standard output, to binary mode; false if either fails.
 bool SetBinaryStdio();
 
-// Room for one lock of either platform, constructed in place by InitLock: the lock cannot fail
-// to come into being, and the ring stays the program's only allocation of its own.
+// Room for one lock of either platform, constructed in place by InitLock, which cannot fail:
+// the lock needs no allocation and no failure path of its own.
 struct Lock {
     alignas(16) unsigned char storage[64];
 };

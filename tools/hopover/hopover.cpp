@@ -18,7 +18,8 @@ int usage()
     return 2;
 }
 
-// Copies from until its end (or a read error); false as soon as a write falls short.
+// Copies the stream `from` to standard output until its end (or a read error), counting the
+// bytes in *copied; false as soon as a write falls short.
 bool copy_to_stdout(std::FILE* from, std::uint64_t* copied)
 {
     for (;;) {

@@ -15,7 +15,9 @@ namespace plat {
 bool SetBinaryStdout();
 
 // Opens path for reading, binary and sequential, without denying other processes read or
-// write access, so that its producer keeps writing it; null on failure.
+// write access, so that its producer keeps writing it; null on failure. The stream is
+// unbuffered: the producer may still fill in space it preallocated, so every read must fetch
+// the bytes from the file as they are now, never ones that the runtime read ahead earlier.
 std::FILE* OpenShared(const wchar_t* path);
 
 enum class SeekFrom { start, current, end };

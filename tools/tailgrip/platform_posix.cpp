@@ -29,9 +29,11 @@ std::FILE* OpenShared(const wchar_t* path)
     for (const wchar_t* p = path; *p != 0; ++p)
         narrow.push_back(static_cast<char>(*p));
     std::FILE* file = std::fopen(narrow.c_str(), "rb");
+    if (file == nullptr)
+        return nullptr;
+    std::setvbuf(file, nullptr, _IONBF, 0);
     // The counterpart of the sequential hint the Windows build asks for; only advice.
-    if (file != nullptr)
-        posix_fadvise(fileno(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+    posix_fadvise(fileno(file), 0, 0, POSIX_FADV_SEQUENTIAL);
     return file;
 }
 

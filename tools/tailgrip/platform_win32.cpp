@@ -21,7 +21,10 @@ bool SetBinaryStdout()
 // that writes the file is never locked out, even one that shares only reading.
 std::FILE* OpenShared(const wchar_t* path)
 {
-    return _wfopen(path, L"rbS");
+    std::FILE* file = _wfopen(path, L"rbS");
+    if (file != nullptr)
+        std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
 }
 
 // The runtime's seek also drops the end-of-file mark that it keeps on the descriptor, which

@@ -133,13 +133,13 @@ std::size_t FileLoopIo::Read(unsigned char* buf, std::size_t size)
 {
     // Both runtimes remember the end of a file: once fread came back short, glibc keeps
     // answering 0 until the stream's end-of-file flag is cleared, and msvcrt until a seek clears
-    // the mark it keeps on the descriptor itself. A seek to where we stand clears both, so the
-    // next read sees whatever the producer appended meanwhile.
+    // the mark it keeps on the descriptor itself. A seek to where we stand clears both, and also
+    // drops whatever a runtime might still hold back from an earlier read of the unbuffered
+    // stream, so that this read sees the file as it is now: what the producer appended or
+    // filled in meanwhile.
     std::clearerr(file_);
-    std::size_t n = std::fread(buf, 1, size, file_);
-    if (n < size)
-        plat::Seek64(file_, 0, plat::SeekFrom::current);
-    return n;
+    plat::Seek64(file_, 0, plat::SeekFrom::current);
+    return std::fread(buf, 1, size, file_);
 }
 
 void FileLoopIo::SeekBack(std::size_t n)

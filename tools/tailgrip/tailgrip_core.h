@@ -45,6 +45,7 @@ public:
     virtual ~LoopIo() = default;
     // Reads up to size bytes at the current position; 0 at the end of the file or on an error.
     // Reaching the end must not be remembered: a later call returns what was appended since.
+    // Every call returns the bytes as the file holds them now, never ones fetched earlier.
     virtual std::size_t Read(unsigned char* buf, std::size_t size) = 0;
     // Moves the position back by n bytes, so that they are read again.
     virtual void SeekBack(std::size_t n) = 0;
