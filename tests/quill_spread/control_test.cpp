@@ -223,6 +223,42 @@ TEST_F(QuillTest, settings_are_read_only_while_no_control_exists)
     EXPECT_EQ(lib.SavePath(third), nested_file + W(".nested"));
 }
 
+TEST_F(QuillTest, data_unit_setting_places_the_start_of_added_outputs)
+{
+    // An output added after the first byte of the stream begins at the first data-unit
+    // boundary, so what it received tells the unit read from the settings file.
+    const std::string stream = test_support::PatternBytes(1000, 4);
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(stream.data());
+    Load();
+    int n = 0;
+    auto unit_seen = [&]() -> std::size_t {
+        DWORD id = NewCtrl();
+        WStr main = Path("unit" + std::to_string(n) + ".ts");
+        WStr dup = Path("unit" + std::to_string(n++) + "-dup.ts");
+        dup.resize(600, 0);
+        DWORD ws = 0, out = 0;
+        EXPECT_TRUE(q.StartSave(id, main.c_str(), 0, 0));
+        EXPECT_TRUE(q.AddTSBuff(id, bytes, 1, &ws));
+        EXPECT_TRUE(q.DuplicateSave(main.c_str(), &out, &dup[0], 600, -1, 0));
+        EXPECT_TRUE(q.AddTSBuff(id, bytes + 1, 999, &ws));
+        EXPECT_TRUE(q.DeleteCtrl(id));
+        std::string got = ReadFileBytes(N(dup.c_str()));
+        EXPECT_TRUE(got == stream.substr(stream.size() - got.size()));
+        return stream.size() - got.size();
+    };
+    EXPECT_EQ(unit_seen(), 188u);  // no settings file
+    struct Case {
+        std::string line;
+        std::size_t unit;
+    };
+    const Case cases[] = {{"WritePlugin=", 188}, {"DataUnit=0", 1}, {"DataUnit=1", 1},
+                          {"DataUnit=2", 2},     {"DataUnit=376", 376}};
+    for (const Case& c : cases) {
+        WriteSettings({c.line});
+        EXPECT_EQ(unit_seen(), c.unit) << c.line;
+    }
+}
+
 TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
 {
     Load();
