@@ -462,8 +462,10 @@ void ReleaseModule(HMODULE module)
     dlclose(module);
 }
 
-// As GetPrivateProfileIntW: the default when the key is absent or empty, otherwise the
-// leading decimal number of the value (0 when there is none, 0 for a negative one).
+// As GetPrivateProfileIntW: the default when the key is absent or empty, otherwise the number
+// the value begins with, read as Windows reads it: an optional sign, "0x", "0o" or "0b" for a
+// hexadecimal, octal or binary number (decimal otherwise), digits up to the first other
+// character, and the result taken modulo 2^32, so that "-1" gives 0xFFFFFFFF.
 UINT ProfileInt(const WCHAR* section, const WCHAR* key, int fallback, const WCHAR* file)
 {
     std::string value;
@@ -473,13 +475,25 @@ UINT ProfileInt(const WCHAR* section, const WCHAR* key, int fallback, const WCHA
     bool negative = false;
     if (value[i] == '-' || value[i] == '+')
         negative = value[i++] == '-';
-    unsigned long long n = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        n = n * 10 + static_cast<unsigned>(value[i] - '0');
-        if (n > 0xFFFFFFFFull)
-            n = 0xFFFFFFFFull;
+    UINT base = 10;
+    if (i + 1 < value.size() && value[i] == '0') {
+        char prefix = value[i + 1];
+        base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        if (base != 10)
+            i += 2;
     }
-    return negative ? 0 : static_cast<UINT>(n);
+    UINT n = 0;
+    for (; i < value.size(); ++i) {
+        char c = value[i];
+        UINT digit = c >= '0' && c <= '9'   ? static_cast<UINT>(c - '0')
+                     : c >= 'a' && c <= 'z' ? static_cast<UINT>(c - 'a' + 10)
+                     : c >= 'A' && c <= 'Z' ? static_cast<UINT>(c - 'A' + 10)
+                                            : base;
+        if (digit >= base)
+            break;
+        n = n * base + digit;
+    }
+    return negative ? 0u - n : n;
 }
 
 // As GetPrivateProfileStringW: the value (or the default) cut to size - 1 units; the units
