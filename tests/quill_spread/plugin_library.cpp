@@ -223,6 +223,15 @@ std::string Sep()
 #endif
 }
 
+bool MakeDir(const std::string& path)
+{
+#ifdef _WIN32
+    return CreateDirectoryW(W(path).c_str(), nullptr) != 0;
+#else
+    return mkdir(path.c_str(), 0777) == 0;
+#endif
+}
+
 std::string DirOfLength(const std::string& base, std::size_t length)
 {
     // Folders of 99 characters (each name well below any file system's limit), then one that
@@ -231,11 +240,7 @@ std::string DirOfLength(const std::string& base, std::size_t length)
     while (path.size() < length) {
         std::size_t rest = length - path.size() - 1;
         path += Sep() + std::string(rest > 100 ? 99 : rest, 'd');
-#ifdef _WIN32
-        CreateDirectoryW(W(path).c_str(), nullptr);
-#else
-        mkdir(path.c_str(), 0777);
-#endif
+        MakeDir(path);
     }
     return path;
 }

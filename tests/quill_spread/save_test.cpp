@@ -7,8 +7,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
 
 #include <cstdio>
@@ -61,11 +59,7 @@ TEST_F(SaveTest, numbered_name_when_file_exists)
 TEST_F(SaveTest, dot_in_directory_name_is_no_extension)
 {
     std::string subdir = dir.File("rec.d");
-#ifdef _WIN32
-    ASSERT_TRUE(CreateDirectoryA(subdir.c_str(), nullptr));
-#else
-    ASSERT_EQ(mkdir(subdir.c_str(), 0777), 0);
-#endif
+    ASSERT_TRUE(MakeDir(subdir));
     std::string name = subdir + Sep() + "news";
     ASSERT_TRUE(WriteFileBytes(name, "old"));
     WStr requested = W(name);
@@ -88,11 +82,7 @@ TEST_F(SaveTest, name_that_cannot_be_replaced_falls_back_even_with_overwrite)
 {
     // A folder under the requested name cannot be replaced by a file.
     std::string busy = dir.File("busy.ts");
-#ifdef _WIN32
-    ASSERT_TRUE(CreateDirectoryA(busy.c_str(), nullptr));
-#else
-    ASSERT_EQ(mkdir(busy.c_str(), 0777), 0);
-#endif
+    ASSERT_TRUE(MakeDir(busy));
     WStr requested = W(busy);
     ASSERT_TRUE(q.StartSave(id, requested.c_str(), 1, 0));
     EXPECT_EQ(lib.SavePath(id), Path("busy-(1).ts"));
