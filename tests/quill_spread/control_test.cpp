@@ -5,8 +5,10 @@
 #include "child_process.h"
 
 #ifndef _WIN32
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace quill_test;
@@ -286,6 +288,23 @@ TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
 }
 
 #ifndef _WIN32
+TEST_F(QuillTest, settings_are_found_after_the_host_changed_directory)
+{
+    // A host may load the library by a relative path and change its working directory later;
+    // the library must still find the settings file beside itself.
+    std::string nested = AddNested(std::string("TestNested") + library_suffix);
+    WriteSettings({"WritePlugin=TestNested" + std::string(library_suffix)});
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    bool loaded = lib.Load("./Quill_Spread" + std::string(library_suffix));
+    ASSERT_EQ(chdir(cwd), 0);
+    ASSERT_TRUE(loaded);
+    q = lib.api();
+    NewCtrl();
+    EXPECT_TRUE(IsLoaded(nested));
+}
+
 TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
 {
     if (system("command -v xdg-open >/dev/null 2>&1") == 0)
