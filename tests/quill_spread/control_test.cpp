@@ -253,11 +253,16 @@ TEST_F(QuillTest, data_unit_setting_places_the_start_of_added_outputs)
         std::string line;
         std::size_t unit;
     };
-    // Numbers are read as the profile functions of Windows read them: "-4" is 2^32 - 4, a unit
-    // whose first boundary lies far beyond this stream.
-    const Case cases[] = {{"WritePlugin=", 188}, {"DataUnit=0", 1},    {"DataUnit=1", 1},
-                          {"DataUnit=2", 2},     {"DataUnit=376", 376}, {"DataUnit=0x10", 16},
-                          {"DataUnit=4294967298", 2}, {"DataUnit=-4", stream.size()}};
+    // Numbers are read as the profile functions of Windows read them: prefixes choose the base,
+    // digits end at the first other character, and the value wraps at 2^32; "-4" is 2^32 - 4, a
+    // unit whose first boundary lies far beyond this stream.
+    const Case cases[] = {
+        {"WritePlugin=", 188},     {"DataUnit=", 188},       {"DataUnit=0", 1},
+        {"DataUnit=1", 1},         {"DataUnit=2", 2},        {"DataUnit=376", 376},
+        {"dataunit = 204 ", 204},  {"DataUnit=94 bytes", 94}, {"DataUnit=0x10", 16},
+        {"DataUnit=0o17", 15},     {"DataUnit=0b11", 3},     {"DataUnit=4294967298", 2},
+        {"DataUnit=-4", stream.size()},
+    };
     for (const Case& c : cases) {
         WriteSettings({c.line});
         EXPECT_EQ(unit_seen(), c.unit) << c.line;

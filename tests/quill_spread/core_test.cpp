@@ -47,26 +47,8 @@ protected:
     std::string self = dir.File("Quill_Spread.so");
 };
 
-TEST_F(CoreTest, data_unit_from_settings)
+TEST_F(CoreTest, data_unit_read_only_when_the_first_control_is_created)
 {
-    EXPECT_EQ(DataUnitAfterCreate(), 188u);  // no settings file
-    struct Case {
-        const char* lines;
-        DWORD unit;
-    };
-    const Case cases[] = {
-        {"DataUnit=0\n", 1},        {"DataUnit=1\n", 1},     {"DataUnit=2\n", 2},
-        {"WritePlugin=\n", 188},    {"DataUnit=376\n", 376}, {"dataunit = 204 \n", 204},
-        {"DataUnit=\n", 188},      {"DataUnit=94 bytes\n", 94},
-        // Read as Windows reads numbers: a sign wraps, prefixes choose the base.
-        {"DataUnit=-4\n", 0xFFFFFFFCu}, {"DataUnit=0x10\n", 16}, {"DataUnit=0b11\n", 3},
-        {"DataUnit=0o17\n", 15},       {"DataUnit=4294967298\n", 2},
-    };
-    for (const Case& c : cases) {
-        Settings(c.lines);
-        EXPECT_EQ(DataUnitAfterCreate(), c.unit) << c.lines;
-    }
-    // Read only when the first control is created.
     Settings("DataUnit=1\n");
     DWORD first = 0, second = 0;
     ASSERT_TRUE(CreateCtrl(&first));
