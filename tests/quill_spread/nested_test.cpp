@@ -2,6 +2,10 @@
 // and closing output 1 make into the nested plug-in, on success and on every failure path.
 #include "quill_fixture.h"
 
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
 #include <cstdio>
 
 using namespace quill_test;
@@ -138,6 +142,28 @@ TEST_F(NestedTest, delete_closes_every_nested_control_and_releases_the_library)
     EXPECT_EQ(Calls(), Joined(CloseCalls(102), {"unload"}));
     EXPECT_FALSE(IsLoaded(nested));
 }
+
+#ifndef _WIN32
+TEST_F(NestedTest, unloading_with_a_save_running_leaves_the_nested_plug_in_alone)
+{
+    // The nested plug-in may be unloaded before us when the process ends, so the unload
+    // neither calls it nor releases it.
+    WStr file = Path("left.ts");
+    ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0));
+    Calls();
+    lib.Unload();
+    EXPECT_EQ(Calls(), Lines{});
+    // Clean up what the host left behind: its nested control, and the library's reference.
+    void* leftover = dlopen(nested.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(leftover, nullptr);
+    auto delete_ctrl = reinterpret_cast<BOOL (*)(DWORD)>(dlsym(leftover, "DeleteCtrl"));
+    ASSERT_NE(delete_ctrl, nullptr);
+    EXPECT_TRUE(delete_ctrl(101));
+    dlclose(leftover);
+    dlclose(leftover);
+    EXPECT_FALSE(IsLoaded(nested));
+}
+#endif
 
 class NestedDuplicateTest : public NestedTest {
 protected:
