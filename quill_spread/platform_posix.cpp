@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,22 @@ std::atomic<bool> fail_persist{false};
 std::atomic<int> failed_writes{0};
 std::atomic<std::size_t> short_writes{0};
 std::string module_path_override;  // set by tests before the library is used
+// The library's own file as an absolute path, taken when it is loaded: dladdr reports the path
+// the host gave to dlopen, which may be relative to a working directory that changes later.
+// A plain array, filled by the load hook, which may run before any constructor of this file.
+char own_path[PATH_MAX];
+
+// Fills own_path from the name dladdr gave; it stays empty when the path cannot be told.
+void NoteOwnPath(const char* name)
+{
+    std::string path = name != nullptr ? name : "";
+    if (!path.empty() && path[0] != '/') {
+        char cwd[PATH_MAX];
+        path = getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : std::string();
+    }
+    if (path.size() < sizeof own_path)
+        std::memcpy(own_path, path.c_str(), path.size() + 1);
+}
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Narrow(const WCHAR* s)
@@ -410,17 +427,12 @@ void CloseOutput(HANDLE file)
     close(ToFd(file));
 }
 
-// The module handle is not needed: dladdr on a function of this library names its file.
+// The module handle is not needed: the load hook noted the library's file.
 DWORD ModuleFileName(HMODULE, WCHAR* path, DWORD size)
 {
-    std::string own = module_path_override;
-    if (own.empty()) {
-        Dl_info info;
-        if (dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) == 0 ||
-            info.dli_fname == nullptr)
-            return 0;
-        own = info.dli_fname;
-    }
+    std::string own = module_path_override.empty() ? own_path : module_path_override;
+    if (own.empty())
+        return 0;
     std::u16string wide = Widen(own);
     if (size == 0)
         return 0;
@@ -428,20 +440,13 @@ DWORD ModuleFileName(HMODULE, WCHAR* path, DWORD size)
     return wide.size() >= size ? size : n;  // cut: the full size, as on Windows
 }
 
-// POSIX has no short names; the long form is the absolute path of an existing file.
+// POSIX has no short names: the long form of an existing file's path is that path.
 DWORD LongPathName(const WCHAR* path, WCHAR* longPath, DWORD size)
 {
-    std::string narrow = Narrow(path);
     struct stat st;
-    if (stat(narrow.c_str(), &st) != 0)
+    if (stat(Narrow(path).c_str(), &st) != 0)
         return 0;
-    if (narrow.empty() || narrow[0] != '/') {
-        char cwd[PATH_MAX];
-        if (getcwd(cwd, sizeof cwd) == nullptr)
-            return 0;
-        narrow = std::string(cwd) + "/" + narrow;
-    }
-    std::u16string wide = Widen(narrow);
+    std::u16string wide(path);
     if (wide.size() >= size)
         return static_cast<DWORD>(wide.size() + 1);
     return CopyOut(wide, longPath, size);
@@ -462,8 +467,10 @@ void ReleaseModule(HMODULE module)
     dlclose(module);
 }
 
-// As GetPrivateProfileIntW: the default when the key is absent or empty, otherwise the
-// leading decimal number of the value (0 when there is none, 0 for a negative one).
+// As GetPrivateProfileIntW: the default when the key is absent or empty, otherwise the number
+// the value begins with, read as Windows reads it: an optional sign, "0x", "0o" or "0b" for a
+// hexadecimal, octal or binary number (decimal otherwise), digits up to the first other
+// character, and the result taken modulo 2^32, so that "-1" gives 0xFFFFFFFF.
 UINT ProfileInt(const WCHAR* section, const WCHAR* key, int fallback, const WCHAR* file)
 {
     std::string value;
@@ -473,13 +480,25 @@ UINT ProfileInt(const WCHAR* section, const WCHAR* key, int fallback, const WCHA
     bool negative = false;
     if (value[i] == '-' || value[i] == '+')
         negative = value[i++] == '-';
-    unsigned long long n = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        n = n * 10 + static_cast<unsigned>(value[i] - '0');
-        if (n > 0xFFFFFFFFull)
-            n = 0xFFFFFFFFull;
+    UINT base = 10;
+    if (i + 1 < value.size() && value[i] == '0') {
+        char prefix = value[i + 1];
+        base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        if (base != 10)
+            i += 2;
     }
-    return negative ? 0 : static_cast<UINT>(n);
+    UINT n = 0;
+    for (; i < value.size(); ++i) {
+        char c = value[i];
+        UINT digit = c >= '0' && c <= '9'   ? static_cast<UINT>(c - '0')
+                     : c >= 'a' && c <= 'z' ? static_cast<UINT>(c - 'a' + 10)
+                     : c >= 'A' && c <= 'Z' ? static_cast<UINT>(c - 'A' + 10)
+                                            : base;
+        if (digit >= base)
+            break;
+        n = n * base + digit;
+    }
+    return negative ? 0u - n : n;
 }
 
 // As GetPrivateProfileStringW: the value (or the default) cut to size - 1 units; the units
@@ -633,8 +652,10 @@ __attribute__((constructor)) static void QuillLoad()
 {
     Dl_info info;
     HMODULE self = nullptr;
-    if (dladdr(reinterpret_cast<void*>(&QuillLoad), &info) != 0)
+    if (dladdr(reinterpret_cast<void*>(&QuillLoad), &info) != 0) {
         self = info.dli_fbase;
+        NoteOwnPath(info.dli_fname);
+    }
     ProcessAttach(self);
 }
 

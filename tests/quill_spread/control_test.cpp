@@ -5,8 +5,10 @@
 #include "child_process.h"
 
 #ifndef _WIN32
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace quill_test;
@@ -223,6 +225,50 @@ TEST_F(QuillTest, settings_are_read_only_while_no_control_exists)
     EXPECT_EQ(lib.SavePath(third), nested_file + W(".nested"));
 }
 
+TEST_F(QuillTest, data_unit_setting_places_the_start_of_added_outputs)
+{
+    // An output added after the first byte of the stream begins at the first data-unit
+    // boundary, so what it received tells the unit read from the settings file.
+    const std::string stream = test_support::PatternBytes(1000, 4);
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(stream.data());
+    Load();
+    int n = 0;
+    auto unit_seen = [&]() -> std::size_t {
+        DWORD id = NewCtrl();
+        WStr main = Path("unit" + std::to_string(n) + ".ts");
+        WStr dup = Path("unit" + std::to_string(n++) + "-dup.ts");
+        dup.resize(600, 0);
+        DWORD ws = 0, out = 0;
+        EXPECT_TRUE(q.StartSave(id, main.c_str(), 0, 0));
+        EXPECT_TRUE(q.AddTSBuff(id, bytes, 1, &ws));
+        EXPECT_TRUE(q.DuplicateSave(main.c_str(), &out, &dup[0], 600, -1, 0));
+        EXPECT_TRUE(q.AddTSBuff(id, bytes + 1, 999, &ws));
+        EXPECT_TRUE(q.DeleteCtrl(id));
+        std::string got = ReadFileBytes(N(dup.c_str()));
+        EXPECT_TRUE(got == stream.substr(stream.size() - got.size()));
+        return stream.size() - got.size();
+    };
+    EXPECT_EQ(unit_seen(), 188u);  // no settings file
+    struct Case {
+        std::string line;
+        std::size_t unit;
+    };
+    // Numbers are read as the profile functions of Windows read them: prefixes choose the base,
+    // digits end at the first other character, and the value wraps at 2^32; "-4" is 2^32 - 4, a
+    // unit whose first boundary lies far beyond this stream.
+    const Case cases[] = {
+        {"WritePlugin=", 188},     {"DataUnit=", 188},       {"DataUnit=0", 1},
+        {"DataUnit=1", 1},         {"DataUnit=2", 2},        {"DataUnit=376", 376},
+        {"dataunit = 204 ", 204},  {"DataUnit=94 bytes", 94}, {"DataUnit=0x10", 16},
+        {"DataUnit=0o17", 15},     {"DataUnit=0b11", 3},     {"DataUnit=4294967298", 2},
+        {"DataUnit=-4", stream.size()},
+    };
+    for (const Case& c : cases) {
+        WriteSettings({c.line});
+        EXPECT_EQ(unit_seen(), c.unit) << c.line;
+    }
+}
+
 TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
 {
     Load();
@@ -247,6 +293,23 @@ TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
 }
 
 #ifndef _WIN32
+TEST_F(QuillTest, settings_are_found_after_the_host_changed_directory)
+{
+    // A host may load the library by a relative path and change its working directory later;
+    // the library must still find the settings file beside itself.
+    std::string nested = AddNested(std::string("TestNested") + library_suffix);
+    WriteSettings({"WritePlugin=TestNested" + std::string(library_suffix)});
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    bool loaded = lib.Load("./Quill_Spread" + std::string(library_suffix));
+    ASSERT_EQ(chdir(cwd), 0);
+    ASSERT_TRUE(loaded);
+    q = lib.api();
+    NewCtrl();
+    EXPECT_TRUE(IsLoaded(nested));
+}
+
 TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
 {
     if (system("command -v xdg-open >/dev/null 2>&1") == 0)

@@ -2,6 +2,7 @@
 // through the layer's test hooks: the data unit taken from the settings, and writes that fail
 // or stop short.
 #include "platform_test_posix.h"
+#include "plugin_library.h"
 #include "state.h"
 #include "test_files.h"
 
@@ -46,23 +47,8 @@ protected:
     std::string self = dir.File("Quill_Spread.so");
 };
 
-TEST_F(CoreTest, data_unit_from_settings)
+TEST_F(CoreTest, data_unit_read_only_when_the_first_control_is_created)
 {
-    EXPECT_EQ(DataUnitAfterCreate(), 188u);  // no settings file
-    struct Case {
-        const char* lines;
-        DWORD unit;
-    };
-    const Case cases[] = {
-        {"DataUnit=0\n", 1},        {"DataUnit=1\n", 1},     {"DataUnit=2\n", 2},
-        {"WritePlugin=\n", 188},    {"DataUnit=376\n", 376}, {"dataunit = 204 \n", 204},
-        {"DataUnit=-4\n", 1},       {"DataUnit=\n", 188},
-    };
-    for (const Case& c : cases) {
-        Settings(c.lines);
-        EXPECT_EQ(DataUnitAfterCreate(), c.unit) << c.lines;
-    }
-    // Read only when the first control is created.
     Settings("DataUnit=1\n");
     DWORD first = 0, second = 0;
     ASSERT_TRUE(CreateCtrl(&first));
@@ -77,6 +63,37 @@ TEST_F(CoreTest, library_path_unknown_gives_unit_one_and_direct_files)
     plat_test::SetModulePath(dir.File("gone.so").c_str());  // does not exist
     EXPECT_EQ(DataUnitAfterCreate(), 1u);
     EXPECT_EQ(Setting(), 0);
+}
+
+TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
+{
+    // The settings path is the library's path with ".ini" appended, in 512 units: 507 is the
+    // longest library path that leaves room for it.
+    for (std::size_t length : {507u, 508u}) {
+        std::string lib = quill_test::DirOfLength(dir.path(), length - 5) + "/q.so";
+        ASSERT_EQ(lib.size(), length);
+        ASSERT_TRUE(WriteFileBytes(lib, ""));
+        ASSERT_TRUE(WriteFileBytes(lib + ".ini", "[SET]\nDataUnit=94\n"));
+        plat_test::SetModulePath(lib.c_str());
+        EXPECT_EQ(DataUnitAfterCreate(), length == 507 ? 94u : 1u) << length;
+    }
+    EXPECT_EQ(Setting(), 0);  // the 508-unit library has no settings path
+
+    // The nested plug-in's path, its directory and WritePlugin joined, must stay below 512.
+    std::string folder = quill_test::DirOfLength(dir.path(), 469) + "/";
+    std::string lib = folder + "q.so";
+    ASSERT_TRUE(WriteFileBytes(lib, ""));
+    plat_test::SetModulePath(lib.c_str());
+    for (std::size_t joined : {511u, 512u}) {
+        std::string name = std::string(joined - folder.size() - 3, 'n') + ".so";
+        ASSERT_EQ(folder.size() + name.size(), joined);
+        ASSERT_TRUE(quill_test::CopyFileBytes(NESTED_PATH, folder + name));
+        ASSERT_TRUE(WriteFileBytes(lib + ".ini", "[SET]\nWritePlugin=" + name + "\n"));
+        DWORD id = 0;
+        ASSERT_TRUE(CreateCtrl(&id));
+        EXPECT_EQ(InNestedMode(), joined == 511) << joined;
+        EXPECT_TRUE(DeleteCtrl(id));
+    }
 }
 
 TEST_F(CoreTest, numbered_suffix_goes_before_the_extension)

@@ -2,6 +2,10 @@
 // and closing output 1 make into the nested plug-in, on success and on every failure path.
 #include "quill_fixture.h"
 
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
 #include <cstdio>
 
 using namespace quill_test;
@@ -9,6 +13,47 @@ using namespace quill_test;
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// The calls that close the output held by nested control nid.
+Lines CloseCalls(DWORD nid)
+{
+    const std::string of = " id=" + std::to_string(nid);
+    return {"StopSave" + of + " ret=1", "DeleteCtrl" + of + " ret=1"};
+}
+
+// The calls that open one output as nested control nid: CreateCtrl, StartSave with the path,
+// the flag and the parameter, GetSaveFilePath with the capacity. When the step named fail
+// fails, what was opened is undone and nothing further is called.
+Lines OpenCalls(DWORD nid, const std::string& path, int flag, ULONGLONG param, DWORD cap,
+                const std::string& fail = "")
+{
+    if (fail == "CreateCtrl")
+        return {"CreateCtrl ret=0"};
+    const std::string of = " id=" + std::to_string(nid);
+    auto ret = [&](const char* step) { return fail == step ? " ret=0" : " ret=1"; };
+    Lines calls = {"CreateCtrl" + of + " ret=1",
+                   "StartSave" + of + ret("StartSave") + " path=" + path +
+                       " overwrite=" + std::to_string(flag) + " param=" + std::to_string(param)};
+    if (fail == "StartSave") {
+        calls.push_back("DeleteCtrl" + of + " ret=1");
+        return calls;
+    }
+    calls.push_back("GetSaveFilePath" + of + ret("GetSaveFilePath") + " cap=" +
+                    std::to_string(cap));
+    if (fail == "GetSaveFilePath") {
+        for (const std::string& line : CloseCalls(nid))
+            calls.push_back(line);
+    }
+    return calls;
+}
+
+Lines Joined(Lines a, const Lines& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const char* const failing_steps[] = {"CreateCtrl", "StartSave", "GetSaveFilePath"};
 
 class NestedTest : public QuillTest {
 protected:
@@ -38,21 +83,15 @@ TEST_F(NestedTest, start_and_stop_make_the_fixed_sequence)
     const ULONGLONG param = 0x123456789ABCDEF0ull;
     ASSERT_TRUE(q.StartSave(id, file.c_str(), 5, param));
     const std::string p = N(file);
-    EXPECT_EQ(Calls(), (Lines{"CreateCtrl id=101 ret=1",
-                              "StartSave id=101 ret=1 path=" + p + " overwrite=1 param=" +
-                                  std::to_string(param),
-                              "GetSaveFilePath id=101 ret=1 cap=512"}));
+    EXPECT_EQ(Calls(), OpenCalls(101, p, 1, param, 512));
     EXPECT_EQ(lib.SavePath(id), file + W(".nested"));
 
     // A restart stops the running nested save first; overwrite 0 is handed on as 0.
     ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 7));
-    EXPECT_EQ(Calls(), (Lines{"StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1",
-                              "CreateCtrl id=101 ret=1",
-                              "StartSave id=101 ret=1 path=" + p + " overwrite=0 param=7",
-                              "GetSaveFilePath id=101 ret=1 cap=512"}));
+    EXPECT_EQ(Calls(), Joined(CloseCalls(101), OpenCalls(101, p, 0, 7, 512)));
 
     EXPECT_TRUE(q.StopSave(id));
-    EXPECT_EQ(Calls(), (Lines{"StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1"}));
+    EXPECT_EQ(Calls(), CloseCalls(101));
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_EQ(Calls(), Lines{});
     EXPECT_EQ(lib.SavePath(id), file + W(".nested"));  // kept after the stop
@@ -61,36 +100,20 @@ TEST_F(NestedTest, start_and_stop_make_the_fixed_sequence)
 TEST_F(NestedTest, each_failed_step_undoes_what_was_opened)
 {
     WStr file = Path("fail.ts");
-    const std::string p = N(file);
-    struct Case {
-        std::string fail;
-        Lines calls;
-    };
-    const Case cases[] = {
-        {"CreateCtrl", {"CreateCtrl ret=0"}},
-        {"StartSave",
-         {"CreateCtrl id=101 ret=1", "StartSave id=101 ret=0 path=" + p + " overwrite=0 param=9",
-          "DeleteCtrl id=101 ret=1"}},
-        {"GetSaveFilePath",
-         {"CreateCtrl id=101 ret=1", "StartSave id=101 ret=1 path=" + p + " overwrite=0 param=9",
-          "GetSaveFilePath id=101 ret=0 cap=512", "StopSave id=101 ret=1",
-          "DeleteCtrl id=101 ret=1"}},
-    };
-    for (const Case& c : cases) {
+    for (const char* fail : failing_steps) {
         // Each case begins with a running save, which the failing start stops first.
         FailNested(nested, {});
         WStr before = Path("before.ts");
         ASSERT_TRUE(q.StartSave(id, before.c_str(), 0, 0));
         Calls();
-        FailNested(nested, {c.fail});
-        EXPECT_FALSE(q.StartSave(id, file.c_str(), 0, 9)) << c.fail;
-        Lines want = {"StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1"};
-        want.insert(want.end(), c.calls.begin(), c.calls.end());
-        EXPECT_EQ(Calls(), want) << c.fail;
-        EXPECT_EQ(lib.SavePath(id), WStr()) << c.fail;
+        FailNested(nested, {fail});
+        EXPECT_FALSE(q.StartSave(id, file.c_str(), 0, 9)) << fail;
+        EXPECT_EQ(Calls(), Joined(CloseCalls(101), OpenCalls(101, N(file), 0, 9, 512, fail)))
+            << fail;
+        EXPECT_EQ(lib.SavePath(id), WStr()) << fail;
         // Nothing is left open: the stop calls nothing.
         EXPECT_TRUE(q.StopSave(id));
-        EXPECT_EQ(Calls(), Lines{}) << c.fail;
+        EXPECT_EQ(Calls(), Lines{}) << fail;
     }
 }
 
@@ -114,11 +137,33 @@ TEST_F(NestedTest, delete_closes_every_nested_control_and_releases_the_library)
     ASSERT_TRUE(q.StartSave(second, b.c_str(), 0, 0));
     Calls();
     EXPECT_TRUE(q.DeleteCtrl(id));
-    EXPECT_EQ(Calls(), (Lines{"StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1"}));
+    EXPECT_EQ(Calls(), CloseCalls(101));
     EXPECT_TRUE(q.DeleteCtrl(second));
-    EXPECT_EQ(Calls(), (Lines{"StopSave id=102 ret=1", "DeleteCtrl id=102 ret=1", "unload"}));
+    EXPECT_EQ(Calls(), Joined(CloseCalls(102), {"unload"}));
     EXPECT_FALSE(IsLoaded(nested));
 }
+
+#ifndef _WIN32
+TEST_F(NestedTest, unloading_with_a_save_running_leaves_the_nested_plug_in_alone)
+{
+    // The nested plug-in may be unloaded before us when the process ends, so the unload
+    // neither calls it nor releases it.
+    WStr file = Path("left.ts");
+    ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0));
+    Calls();
+    lib.Unload();
+    EXPECT_EQ(Calls(), Lines{});
+    // Clean up what the host left behind: its nested control, and the library's reference.
+    void* leftover = dlopen(nested.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(leftover, nullptr);
+    auto delete_ctrl = reinterpret_cast<BOOL (*)(DWORD)>(dlsym(leftover, "DeleteCtrl"));
+    ASSERT_NE(delete_ctrl, nullptr);
+    EXPECT_TRUE(delete_ctrl(101));
+    dlclose(leftover);
+    dlclose(leftover);
+    EXPECT_FALSE(IsLoaded(nested));
+}
+#endif
 
 class NestedDuplicateTest : public NestedTest {
 protected:
@@ -162,48 +207,28 @@ TEST_F(NestedDuplicateTest, add_and_remove_make_the_fixed_sequences)
 {
     WStr path;
     ASSERT_EQ(Add("dup.ts", -1, 42, &path, 300), 2u);
-    const std::string p = N(Path("dup.ts"));
-    EXPECT_EQ(Calls(), (Lines{"CreateCtrl id=102 ret=1",
-                              "StartSave id=102 ret=1 path=" + p + " overwrite=1 param=42",
-                              "GetSaveFilePath id=102 ret=1 cap=300"}));
+    EXPECT_EQ(Calls(), OpenCalls(102, N(Path("dup.ts")), 1, 42, 300));
     EXPECT_EQ(path, Path("dup.ts.nested"));
 
     DWORD out = 2;
     EXPECT_TRUE(q.DuplicateSave(primary.c_str(), &out, nullptr, 0, -1, 0));
-    EXPECT_EQ(Calls(), (Lines{"StopSave id=102 ret=1", "DeleteCtrl id=102 ret=1"}));
+    EXPECT_EQ(Calls(), CloseCalls(102));
     EXPECT_FALSE(q.DuplicateSave(primary.c_str(), &out, nullptr, 0, -1, 0));
     EXPECT_EQ(Calls(), Lines{});
 
     // The flag: 0 hands on 0, a positive mode 1.
     ASSERT_EQ(Add("zero.ts", 0, 1), 2u);
-    EXPECT_EQ(Calls().at(1), "StartSave id=102 ret=1 path=" + N(Path("zero.ts")) +
-                                 " overwrite=0 param=1");
+    EXPECT_EQ(Calls(), OpenCalls(102, N(Path("zero.ts")), 0, 1, 600));
     ASSERT_EQ(Add("nine.ts", 9, 2), 3u);
-    EXPECT_EQ(Calls().at(1), "StartSave id=103 ret=1 path=" + N(Path("nine.ts")) +
-                                 " overwrite=1 param=2");
+    EXPECT_EQ(Calls(), OpenCalls(103, N(Path("nine.ts")), 1, 2, 600));
 }
 
 TEST_F(NestedDuplicateTest, failed_add_undoes_its_nested_control)
 {
-    const std::string p = N(Path("dup.ts"));
-    struct Case {
-        std::string fail;
-        Lines calls;
-    };
-    const Case cases[] = {
-        {"CreateCtrl", {"CreateCtrl ret=0"}},
-        {"StartSave",
-         {"CreateCtrl id=102 ret=1", "StartSave id=102 ret=0 path=" + p + " overwrite=0 param=3",
-          "DeleteCtrl id=102 ret=1"}},
-        {"GetSaveFilePath",
-         {"CreateCtrl id=102 ret=1", "StartSave id=102 ret=1 path=" + p + " overwrite=0 param=3",
-          "GetSaveFilePath id=102 ret=0 cap=600", "StopSave id=102 ret=1",
-          "DeleteCtrl id=102 ret=1"}},
-    };
-    for (const Case& c : cases) {
-        FailNested(nested, {c.fail});
-        EXPECT_EQ(Add("dup.ts", 0, 3), 0u) << c.fail;
-        EXPECT_EQ(Calls(), c.calls) << c.fail;
+    for (const char* fail : failing_steps) {
+        FailNested(nested, {fail});
+        EXPECT_EQ(Add("dup.ts", 0, 3), 0u) << fail;
+        EXPECT_EQ(Calls(), OpenCalls(102, N(Path("dup.ts")), 0, 3, 600, fail)) << fail;
     }
     // The appended entry stayed counted and free: the next add takes it.
     FailNested(nested, {});

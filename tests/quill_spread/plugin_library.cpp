@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -220,6 +221,28 @@ std::string Sep()
 #else
     return "/";
 #endif
+}
+
+bool MakeDir(const std::string& path)
+{
+#ifdef _WIN32
+    return CreateDirectoryW(W(path).c_str(), nullptr) != 0;
+#else
+    return mkdir(path.c_str(), 0777) == 0;
+#endif
+}
+
+std::string DirOfLength(const std::string& base, std::size_t length)
+{
+    // Folders of 99 characters (each name well below any file system's limit), then one that
+    // makes up the rest.
+    std::string path = base;
+    while (path.size() < length) {
+        std::size_t rest = length - path.size() - 1;
+        path += Sep() + std::string(rest > 100 ? 99 : rest, 'd');
+        MakeDir(path);
+    }
+    return path;
 }
 
 }  // namespace quill_test

@@ -68,5 +68,10 @@ std::string ReadBytes(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
 // Separator of this platform's paths.
 std::string Sep();
+// Creates the folder path (its parent must exist); false when it could not.
+bool MakeDir(const std::string& path);
+// Creates folders below base (which must be at least two units shorter) so that the directory
+// returned is exactly length units long.
+std::string DirOfLength(const std::string& base, std::size_t length);
 
 }  // namespace quill_test

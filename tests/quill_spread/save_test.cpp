@@ -1,14 +1,12 @@
 // Output 1 in direct-file mode, through the loaded library on real files: numbered names when
-// the requested file cannot be created, overwrite, the path-length limits, restarts, and the
-// share mode that lets others read a recording but not write it.
+// the requested file cannot be created, overwrite, the path-length limits, restarts, files left
+// open at unload, and the share mode that lets others read a recording but not change it.
 #include "quill_fixture.h"
 
 #include "child_process.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
 
 #include <cstdio>
@@ -61,11 +59,7 @@ TEST_F(SaveTest, numbered_name_when_file_exists)
 TEST_F(SaveTest, dot_in_directory_name_is_no_extension)
 {
     std::string subdir = dir.File("rec.d");
-#ifdef _WIN32
-    ASSERT_TRUE(CreateDirectoryA(subdir.c_str(), nullptr));
-#else
-    ASSERT_EQ(mkdir(subdir.c_str(), 0777), 0);
-#endif
+    ASSERT_TRUE(MakeDir(subdir));
     std::string name = subdir + Sep() + "news";
     ASSERT_TRUE(WriteFileBytes(name, "old"));
     WStr requested = W(name);
@@ -82,6 +76,37 @@ TEST_F(SaveTest, overwrite_replaces_the_file_under_its_name)
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_EQ(ReadFileBytes(dir.File("news.ts")), "");
     EXPECT_FALSE(FileExists(dir.File("news-(1).ts")));
+}
+
+TEST_F(SaveTest, name_that_cannot_be_replaced_falls_back_even_with_overwrite)
+{
+    // A folder under the requested name cannot be replaced by a file.
+    std::string busy = dir.File("busy.ts");
+    ASSERT_TRUE(MakeDir(busy));
+    WStr requested = W(busy);
+    ASSERT_TRUE(q.StartSave(id, requested.c_str(), 1, 0));
+    EXPECT_EQ(lib.SavePath(id), Path("busy-(1).ts"));
+#ifdef _WIN32
+    // Nor can a file that another handle holds without sharing.
+    ASSERT_TRUE(WriteFileBytes(dir.File("locked.ts"), "old"));
+    HANDLE holder = CreateFileW(Path("locked.ts").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    WStr locked = Path("locked.ts");
+    EXPECT_TRUE(q.StartSave(id, locked.c_str(), 1, 0));
+    EXPECT_EQ(lib.SavePath(id), Path("locked-(1).ts"));
+    CloseHandle(holder);
+    EXPECT_EQ(ReadFileBytes(dir.File("locked.ts")), "old");
+#endif
+}
+
+TEST_F(SaveTest, unloading_closes_files_left_open)
+{
+    WStr file = Path("left-open.ts");
+    ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0));
+    ASSERT_TRUE(HeldForWriting(N(file)));
+    lib.Unload();  // the host never stopped its save
+    EXPECT_FALSE(HeldForWriting(N(file)));
 }
 
 TEST_F(SaveTest, all_numbered_names_taken_fails_with_empty_path)
@@ -125,24 +150,11 @@ TEST_F(SaveTest, second_start_closes_the_first_file)
     EXPECT_FALSE(HeldForWriting(N(second)));
 }
 
-// A directory under the scratch directory whose path is exactly length units long, with
-// length - dir.size() - 1 units made of nested folders and a final name part; returns the
-// path of a file name of that length (the directories exist, the file does not).
+// A file path exactly length units long, in folders made for it; the file does not exist.
 std::string PathOfLength(const std::string& base, std::size_t length, const std::string& ext)
 {
-    std::string path = base;
-    // Folders of 100 characters until the rest fits in one name.
-    int n = 0;
-    while (length - path.size() > 120) {
-        path += Sep() + std::string(99, static_cast<char>('a' + n++));
-#ifdef _WIN32
-        CreateDirectoryW(W(path).c_str(), nullptr);
-#else
-        mkdir(path.c_str(), 0777);
-#endif
-    }
-    std::size_t name_length = length - path.size() - 1 - ext.size();
-    return path + Sep() + std::string(name_length, 'n') + ext;
+    const std::size_t name = 100;
+    return DirOfLength(base, length - name - 1) + Sep() + std::string(name - ext.size(), 'n') + ext;
 }
 
 // Creates an empty file with the platform's own call, which takes paths longer than the C
@@ -221,15 +233,15 @@ TEST_F(SaveTest, path_length_limits)
 }
 
 #ifdef _WIN32
-TEST_F(SaveTest, others_may_read_the_recording_but_not_write_it)
+TEST_F(SaveTest, others_may_read_the_recording_but_not_write_or_delete_it)
 {
     WStr file = Path("shared.ts");
     ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0));
     test_support::RunResult r = test_support::RunTool(SHARE_PROBE_PATH, {N(file)});
-    EXPECT_EQ(r.out, "read=1 write=0");
+    EXPECT_EQ(r.out, "read=1 write=0 delete=0");
     EXPECT_TRUE(q.StopSave(id));
     r = test_support::RunTool(SHARE_PROBE_PATH, {N(file)});
-    EXPECT_EQ(r.out, "read=1 write=1");
+    EXPECT_EQ(r.out, "read=1 write=1 delete=1");
 }
 #endif
 

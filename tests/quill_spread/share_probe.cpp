@@ -1,5 +1,6 @@
 // Tells whether another process may open a file for reading and for writing while letting
-// others do anything: prints "read=R write=W" with 1 for an open that succeeded.
+// others do anything, and then whether it may delete it: prints "read=R write=W delete=D" with
+// 1 for a call that succeeded.
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +19,7 @@ int wmain(int argc, wchar_t** argv)
         if (h != INVALID_HANDLE_VALUE)
             CloseHandle(h);
     }
-    std::printf("read=%d write=%d", results[0], results[1]);
+    int deleted = DeleteFileW(argv[1]) ? 1 : 0;
+    std::printf("read=%d write=%d delete=%d", results[0], results[1], deleted);
     return 0;
 }
