@@ -235,15 +235,17 @@ NESTED_EXPORT BOOL WINAPI GetSaveFilePath(DWORD id, Unit* filePath, DWORD* fileP
 NESTED_EXPORT BOOL WINAPI AddTSBuff(DWORD id, const BYTE* data, DWORD size, DWORD* writeSize)
 {
     Ctrl* c = Find(id);
-    char where[32];
-    std::snprintf(where, sizeof where, "%p", static_cast<void*>(writeSize));
+    // The pointers as received, so a test can tell its own buffer and counter were handed on.
+    char where[64];
+    std::snprintf(where, sizeof where, " data=%p ws=%p", static_cast<const void*>(data),
+                  static_cast<void*>(writeSize));
     BOOL ok = !ShouldFail(5, "AddTSBuff") && c != nullptr && c->saving && data != nullptr &&
               writeSize != nullptr;
     if (ok) {
         ok = std::fwrite(data, 1, size, c->file) == size && std::fflush(c->file) == 0;
         *writeSize = ok ? size : 0;
     }
-    Log(Text("AddTSBuff", id, ok) + " size=" + std::to_string(size) + " ws=" + where);
+    Log(Text("AddTSBuff", id, ok) + " size=" + std::to_string(size) + where);
     return ok;
 }
 #endif

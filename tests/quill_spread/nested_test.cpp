@@ -199,6 +199,15 @@ protected:
         std::snprintf(text, sizeof text, "%p", p);
         return text;
     }
+    // The logged nested write of size bytes that must point into the host's own stream at
+    // from and at the host's own counter ws: nothing copied on the way.
+    std::string Forwarded(DWORD nid, int ret, std::size_t from, std::size_t size,
+                          const DWORD* ws) const
+    {
+        return "AddTSBuff id=" + std::to_string(nid) + " ret=" + std::to_string(ret) +
+               " size=" + std::to_string(size) + " data=" + Pointer(stream.data() + from) +
+               " ws=" + Pointer(ws);
+    }
     WStr main_path, primary;
     std::string stream = test_support::PatternBytes(100000, 5);
 };
@@ -239,24 +248,22 @@ TEST_F(NestedDuplicateTest, failed_add_undoes_its_nested_control)
 TEST_F(NestedDuplicateTest, buffers_are_forwarded_with_the_skip_and_the_hosts_counter)
 {
     DWORD ws = 0;
-    const std::string where = Pointer(&ws);
     ASSERT_TRUE(Feed(0, 100, &ws));
     ASSERT_EQ(Add("dup.ts", -1, 0), 2u);
     Calls();
     ASSERT_TRUE(Feed(100, 50, &ws));
-    EXPECT_EQ(Calls(), (Lines{"AddTSBuff id=101 ret=1 size=50 ws=" + where}));
+    EXPECT_EQ(Calls(), (Lines{Forwarded(101, 1, 100, 50, &ws)}));
+    // The new output starts 38 bytes into this buffer, at stream byte 188.
     ASSERT_TRUE(Feed(150, 100, &ws));
     EXPECT_EQ(ws, 100u);
-    EXPECT_EQ(Calls(), (Lines{"AddTSBuff id=101 ret=1 size=100 ws=" + where,
-                              "AddTSBuff id=102 ret=1 size=62 ws=" + where}));
+    EXPECT_EQ(Calls(), (Lines{Forwarded(101, 1, 150, 100, &ws), Forwarded(102, 1, 188, 62, &ws)}));
 
     // A failing nested write stops and deletes that output only.
     FailNested(nested, {"AddTSBuff 5"});  // the fifth call: output 1 on this buffer
     ASSERT_TRUE(Feed(250, 10, &ws));
     EXPECT_EQ(ws, 10u);
-    EXPECT_EQ(Calls(), (Lines{"AddTSBuff id=101 ret=0 size=10 ws=" + where,
-                              "StopSave id=101 ret=1", "DeleteCtrl id=101 ret=1",
-                              "AddTSBuff id=102 ret=1 size=10 ws=" + where}));
+    EXPECT_EQ(Calls(), (Lines{Forwarded(101, 0, 250, 10, &ws), "StopSave id=101 ret=1",
+                              "DeleteCtrl id=101 ret=1", Forwarded(102, 1, 250, 10, &ws)}));
     FailNested(nested, {});
     ASSERT_TRUE(Feed(260, 40, &ws));
     EXPECT_TRUE(q.StopSave(id));
