@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "platform_test_posix.h"
 #include "state.h"
+#include "utf16_convert.h"
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -47,78 +48,14 @@ void NoteOwnPath(const char* name)
         std::memcpy(own_path, path.c_str(), path.size() + 1);
 }
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Narrow(const WCHAR* s)
 {
-    std::string out;
-    for (; *s != 0; ++s) {
-        std::uint32_t c = *s;
-        if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[1] - 0xDC00);
-            ++s;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return utf16::Narrow(s);
 }
 
-// UTF-8 to UTF-16; a byte that starts no valid sequence becomes U+FFFD.
 std::u16string Widen(const std::string& s)
 {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        std::size_t extra;
-        std::uint32_t c;
-        if (b < 0x80) {
-            extra = 0;
-            c = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            extra = 1;
-            c = b & 0x1Fu;
-        } else if ((b & 0xF0) == 0xE0) {
-            extra = 2;
-            c = b & 0x0Fu;
-        } else if ((b & 0xF8) == 0xF0) {
-            extra = 3;
-            c = b & 0x07u;
-        } else {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        std::size_t k = 1;
-        for (; k <= extra && i + k < s.size() && (s[i + k] & 0xC0) == 0x80; ++k)
-            c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
-        i += k;
-        if (k <= extra || c > 0x10FFFF) {
-            out.push_back(0xFFFD);
-        } else if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
+    return utf16::Widen<char16_t>(s);
 }
 
 // Copies text into a buffer of size units the way the Windows profile and module-path calls

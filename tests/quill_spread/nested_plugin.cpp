@@ -27,6 +27,8 @@ typedef char16_t Unit;
 #include <cstring>
 #include <string>
 
+#include "utf16_convert.h"
+
 namespace {
 
 struct Ctrl {
@@ -58,21 +60,7 @@ std::string OwnPath()
 
 std::string Utf8(const Unit* s)
 {
-    std::string out;
-    for (; s != nullptr && *s != 0; ++s) {
-        unsigned c = static_cast<unsigned>(*s);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return utf16::Narrow(s);
 }
 
 // Appends one line with the platform's own calls: this also runs while the library unloads.

@@ -1,6 +1,7 @@
 #include "plugin_library.h"
 
 #include "test_files.h"
+#include "utf16_convert.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,53 +21,12 @@ namespace quill_test {
 
 WStr W(const std::string& utf8)
 {
-    WStr out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        unsigned char b = static_cast<unsigned char>(utf8[i]);
-        unsigned c = b;
-        std::size_t extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-        if (extra > 0)
-            c = b & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra && i + k < utf8.size(); ++k)
-            c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += extra + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<WCHAR>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<WCHAR>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<WCHAR>(c));
-        }
-    }
-    return out;
+    return utf16::Widen<WCHAR>(utf8);
 }
 
 std::string N(const WStr& wide)
 {
-    std::string out;
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        unsigned c = static_cast<unsigned>(wide[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned>(wide[i + 1]) - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return utf16::Narrow(wide.c_str());
 }
 
 namespace {
