@@ -1,12 +1,9 @@
 // The operating-system seam of brimtank: binary standard streams, the writer thread, the one
 // lock around the ring's indices and the two auto-reset events that wake the threads.
-// platform_win32.cpp and platform_posix.cpp implement it, each with the program's entry point.
+// platform_win32.cpp and platform_posix.cpp implement it side by side.
 #pragma once
 
 #include <cstdint>
-
-// The portable program: arguments as the platform's wide strings, result the exit code.
-int tool_main(int argc, wchar_t** argv);
 
 namespace plat {
 
@@ -31,10 +28,20 @@ void SetAutoEvent(AutoEvent event);
 void WaitAutoEvent(AutoEvent event);  // without time limit; consumes the signal
 void CloseAutoEvent(AutoEvent event);
 
-// A started thread; JoinThread waits for its end without time limit and releases it.
-using ThreadHandle = std::uintptr_t;
-using ThreadProc = unsigned (*)();
-bool StartThread(ThreadProc proc, ThreadHandle* thread);  // false if it could not start
-void JoinThread(ThreadHandle thread);
+// A thread's work: called on the new thread with the context given to StartThread.
+using ThreadProc = unsigned (*)(void* context);
+
+// One started thread. The caller owns the record and keeps it in place from StartThread until
+// JoinThread has returned: the new thread finds its procedure and context in it.
+struct Thread {
+    ThreadProc proc;
+    void* context;
+    std::uintptr_t handle;
+};
+
+// Starts proc(context) on a new thread; false if it could not start.
+bool StartThread(Thread* thread, ThreadProc proc, void* context);
+// Waits for the thread's end without time limit and releases it.
+void JoinThread(Thread* thread);
 
 }  // namespace plat

@@ -1,15 +1,11 @@
 // POSIX side of brimtank's seam: standard streams are already binary; the lock is a pthread
 // mutex, an auto-reset event a mutex, a condition variable and a flag, the writer a pthread.
-// The entry point widens the arguments.
 #include "platform.h"
 
 #include <pthread.h>
-#include <signal.h>
 
 #include <cstring>
 #include <new>
-#include <string>
-#include <vector>
 
 namespace plat {
 
@@ -105,54 +101,35 @@ void CloseAutoEvent(AutoEvent event)
 
 namespace {
 
-ThreadProc thread_proc;  // set before the thread starts, which orders it before the read
-
-void* thread_entry(void*)
+// pthread_create passes one pointer: the caller's record, which holds the procedure and its
+// context.
+void* thread_entry(void* record)
 {
-    thread_proc();
+    Thread* thread = static_cast<Thread*>(record);
+    thread->proc(thread->context);
     return nullptr;
 }
 
 }  // namespace
 
-static_assert(sizeof(pthread_t) <= sizeof(ThreadHandle), "ThreadHandle too small for pthread_t");
+static_assert(sizeof(pthread_t) <= sizeof(Thread::handle), "handle too small for pthread_t");
 
-bool StartThread(ThreadProc proc, ThreadHandle* thread)
+bool StartThread(Thread* thread, ThreadProc proc, void* context)
 {
-    thread_proc = proc;
+    thread->proc = proc;
+    thread->context = context;
     pthread_t id;
-    if (pthread_create(&id, nullptr, thread_entry, nullptr) != 0)
+    if (pthread_create(&id, nullptr, thread_entry, thread) != 0)
         return false;
-    std::memcpy(thread, &id, sizeof id);
+    std::memcpy(&thread->handle, &id, sizeof id);
     return true;
 }
 
-void JoinThread(ThreadHandle thread)
+void JoinThread(Thread* thread)
 {
     pthread_t id;
-    std::memcpy(&id, &thread, sizeof id);
+    std::memcpy(&id, &thread->handle, sizeof id);
     pthread_join(id, nullptr);
 }
 
 }  // namespace plat
-
-// The tests link the seam into a program of their own, which brings its own entry point.
-#ifndef BRIMTANK_NO_ENTRY_POINT
-int main(int argc, char** argv)
-{
-    // A write to a pipe whose reader has gone raises SIGPIPE and ends the process. Ignore it,
-    // so that the write just fails and the run finishes as it does on Windows.
-    signal(SIGPIPE, SIG_IGN);
-
-    std::vector<std::wstring> wide(static_cast<std::size_t>(argc));
-    for (int i = 0; i < argc; ++i) {
-        for (const char* p = argv[i]; *p != 0; ++p)
-            wide[i].push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
-    }
-    std::vector<wchar_t*> wargv;
-    for (auto& w : wide)
-        wargv.push_back(w.data());
-    wargv.push_back(nullptr);
-    return tool_main(argc, wargv.data());
-}
-#endif

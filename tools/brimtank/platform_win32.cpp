@@ -1,6 +1,5 @@
 // Windows side of brimtank's seam: binary standard streams, a critical section for the lock,
-// kernel auto-reset events, the writer thread from _beginthreadex, and the wide-character entry
-// point.
+// kernel auto-reset events and the writer thread from _beginthreadex.
 #include "platform.h"
 
 #include <windows.h>
@@ -71,38 +70,32 @@ void CloseAutoEvent(AutoEvent event)
 
 namespace {
 
-ThreadProc thread_proc;  // set before the thread starts, which orders it before the read
-
-unsigned __stdcall thread_entry(void*)
+// _beginthreadex passes one pointer: the caller's record, which holds the procedure and its
+// context.
+unsigned __stdcall thread_entry(void* record)
 {
-    return thread_proc();
+    Thread* thread = static_cast<Thread*>(record);
+    return thread->proc(thread->context);
 }
 
 }  // namespace
 
-bool StartThread(ThreadProc proc, ThreadHandle* thread)
+bool StartThread(Thread* thread, ThreadProc proc, void* context)
 {
-    thread_proc = proc;
-    std::uintptr_t handle = _beginthreadex(nullptr, 0, thread_entry, nullptr, 0, nullptr);
+    thread->proc = proc;
+    thread->context = context;
+    std::uintptr_t handle = _beginthreadex(nullptr, 0, thread_entry, thread, 0, nullptr);
     if (handle == 0)
         return false;
-    *thread = handle;
+    thread->handle = handle;
     return true;
 }
 
-void JoinThread(ThreadHandle thread)
+void JoinThread(Thread* thread)
 {
-    HANDLE h = reinterpret_cast<HANDLE>(thread);
+    HANDLE h = reinterpret_cast<HANDLE>(thread->handle);
     WaitForSingleObject(h, INFINITE);
     CloseHandle(h);
 }
 
 }  // namespace plat
-
-// The tests link the seam into a program of their own, which brings its own entry point.
-#ifndef BRIMTANK_NO_ENTRY_POINT
-int wmain(int argc, wchar_t** argv)
-{
-    return tool_main(argc, argv);
-}
-#endif

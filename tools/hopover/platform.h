@@ -1,12 +1,9 @@
 // The operating-system seam of hopover: binary standard streams and the file it continues from.
-// platform_win32.cpp and platform_posix.cpp implement it, each with the program's entry point.
+// platform_win32.cpp and platform_posix.cpp implement it side by side.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-
-// The portable program: arguments as the platform's wide strings, result the exit code.
-int tool_main(int argc, wchar_t** argv);
 
 namespace plat {
 

@@ -1,13 +1,11 @@
-// POSIX side of hopover's seam: standard streams are already binary, the file opens read-only
-// (POSIX has no share modes to deny), and the entry point widens the arguments.
+// POSIX side of hopover's seam: standard streams are already binary, and the file opens
+// read-only (POSIX has no share modes to deny).
 #include "platform.h"
 
-#include <signal.h>
 #include <stdio.h>
 #include <sys/types.h>
 
 #include <string>
-#include <vector>
 
 namespace plat {
 
@@ -16,8 +14,8 @@ bool SetBinaryStdio()
     return true;
 }
 
-// Arguments were widened byte for byte in main; narrowing them the same way gives back the
-// exact bytes of the path, whatever its encoding.
+// Arguments were widened byte for byte in main_posix.cpp; narrowing them the same way gives back
+// the exact bytes of the path, whatever its encoding.
 std::FILE* OpenShared(const wchar_t* path)
 {
     std::string narrow;
@@ -32,21 +30,3 @@ int Seek64(std::FILE* file, std::uint64_t offset)
 }
 
 }  // namespace plat
-
-int main(int argc, char** argv)
-{
-    // A write to a pipe whose reader has gone raises SIGPIPE and ends the process. Ignore it,
-    // so that the write just fails and the run finishes as it does on Windows.
-    signal(SIGPIPE, SIG_IGN);
-
-    std::vector<std::wstring> wide(static_cast<std::size_t>(argc));
-    for (int i = 0; i < argc; ++i) {
-        for (const char* p = argv[i]; *p != 0; ++p)
-            wide[i].push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
-    }
-    std::vector<wchar_t*> wargv;
-    for (auto& w : wide)
-        wargv.push_back(w.data());
-    wargv.push_back(nullptr);
-    return tool_main(argc, wargv.data());
-}

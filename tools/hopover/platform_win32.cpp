@@ -1,5 +1,5 @@
-// Windows side of hopover's seam: binary standard streams, a shared read-only open of the file,
-// 64-bit positioning, and the wide-character entry point.
+// Windows side of hopover's seam: binary standard streams, a shared read-only open of the file
+// and 64-bit positioning.
 #include "platform.h"
 
 #include <fcntl.h>
@@ -28,8 +28,3 @@ int Seek64(std::FILE* file, std::uint64_t offset)
 }
 
 }  // namespace plat
-
-int wmain(int argc, wchar_t** argv)
-{
-    return tool_main(argc, argv);
-}

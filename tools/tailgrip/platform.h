@@ -1,13 +1,10 @@
 // The operating-system seam of tailgrip: binary standard output, the shared open of the file it
 // follows, 64-bit positioning, the pause between passes and the runtime's number conversions.
-// platform_win32.cpp and platform_posix.cpp implement it, each with the program's entry point.
+// platform_win32.cpp and platform_posix.cpp implement it side by side.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-
-// The portable program: arguments as the platform's wide strings, result the exit code.
-int tool_main(int argc, wchar_t** argv);
 
 namespace plat {
 

@@ -1,18 +1,16 @@
 // POSIX side of tailgrip's seam: standard output is already binary, the file opens read-only
-// (POSIX has no share modes to deny), number conversion follows the Windows runtime's rules,
-// and the entry point widens the arguments.
+// (POSIX has no share modes to deny), and number conversion follows the Windows runtime's rules
+// through the core's own conversion.
 #include "platform.h"
 #include "tailgrip_core.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/types.h>
 #include <time.h>
 
 #include <string>
-#include <vector>
 
 namespace plat {
 
@@ -21,8 +19,8 @@ bool SetBinaryStdout()
     return true;
 }
 
-// Arguments were widened byte for byte in main; narrowing them the same way gives back the
-// exact bytes of the path, whatever its encoding.
+// Arguments were widened byte for byte in main_posix.cpp; narrowing them the same way gives back
+// the exact bytes of the path, whatever its encoding.
 std::FILE* OpenShared(const wchar_t* path)
 {
     std::string narrow;
@@ -64,24 +62,3 @@ std::int32_t WideToLong(const wchar_t* text, const wchar_t** end)
 }
 
 }  // namespace plat
-
-// The tests link this file for its seam and bring their own main.
-#ifndef TAILGRIP_NO_ENTRY
-int main(int argc, char** argv)
-{
-    // A write to a pipe whose reader has gone raises SIGPIPE and ends the process. Ignore it,
-    // so that the write just fails and the run finishes as it does on Windows.
-    signal(SIGPIPE, SIG_IGN);
-
-    std::vector<std::wstring> wide(static_cast<std::size_t>(argc));
-    for (int i = 0; i < argc; ++i) {
-        for (const char* p = argv[i]; *p != 0; ++p)
-            wide[i].push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
-    }
-    std::vector<wchar_t*> wargv;
-    for (auto& w : wide)
-        wargv.push_back(w.data());
-    wargv.push_back(nullptr);
-    return tool_main(argc, wargv.data());
-}
-#endif

@@ -1,6 +1,5 @@
 // Windows side of tailgrip's seam: binary standard output, a shared read-only open of the file,
-// 64-bit positioning, Sleep, the runtime's own number conversions, and the wide-character
-// entry point.
+// 64-bit positioning, Sleep and the runtime's own number conversions.
 #include "platform.h"
 
 #include <fcntl.h>
@@ -58,11 +57,3 @@ std::int32_t WideToLong(const wchar_t* text, const wchar_t** end)
 }
 
 }  // namespace plat
-
-// The tests link this file for its seam and bring their own main.
-#ifndef TAILGRIP_NO_ENTRY
-int wmain(int argc, wchar_t** argv)
-{
-    return tool_main(argc, argv);
-}
-#endif

@@ -1,12 +1,17 @@
-// The portable part of tailgrip: its argument rules, the preamble check and the read loop that
-// follows a growing file. Nothing here includes an OS header; the loop reaches the file, the
-// output and the pause through LoopIo, so it runs the same against a real file and against a
-// scripted one in the tests.
+// tailgrip's portable core: the program, its argument rules, the preamble check and the read
+// loop that follows a growing file. Nothing here includes an OS header; the core reaches the
+// operating system only through plat:: (platform.h), and the loop reaches the file, the output
+// and the pause through LoopIo, so it runs the same against a real file and against a scripted
+// one in the tests.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+// The program: arguments as the platform's wide strings, result the exit code. Called by the
+// entry point of main_win32.cpp or main_posix.cpp.
+int tool_main(int argc, wchar_t** argv);
 
 namespace tailgrip {
 

@@ -1,6 +1,6 @@
-// hopover: relays standard input to standard output; when the input ends, goes on from
-// file_path at the number of bytes relayed so far, up to the file's current end. The file is
-// taken to hold the same stream from its first byte, so the output continues it seamlessly.
+// hopover's portable core: the program and its copy loop.
+#include "hopover_core.h"
+
 #include "platform.h"
 
 #include <cstddef>
@@ -34,6 +34,10 @@ bool copy_to_stdout(std::FILE* from, std::uint64_t* copied)
 
 }  // namespace
 
+// Relays standard input to standard output; when the input ends, goes on from file_path at the
+// number of bytes relayed so far, up to the file's current end. The file is taken to hold the
+// same stream from its first byte, so the output continues it seamlessly.
+//
 // Every failed write ends the run with exit code 1, in either phase: a relay that lost bytes
 // must not look like one that finished.
 int tool_main(int argc, wchar_t** argv)

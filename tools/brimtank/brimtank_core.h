@@ -1,10 +1,15 @@
-// The ring-buffered pipe of brimtank: argument conversion and the two loops around the ring.
-// Portable; it reaches the threads, the lock and the events only through plat::, and the
-// streams through RingIo, so the same loops run behind the real standard streams and in tests.
+// brimtank's portable core: the program, its argument conversion and the two loops around the
+// ring. Nothing here includes an OS header; the core reaches the threads, the lock and the events
+// only through plat:: (platform.h), and the streams through RingIo, so the same loops run behind
+// the real standard streams and in tests.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+// The program: arguments as the platform's wide strings, result the exit code. Called by the
+// entry point of main_win32.cpp or main_posix.cpp.
+int tool_main(int argc, wchar_t** argv);
 
 namespace brimtank {
 
@@ -54,7 +59,7 @@ public:
 // back once until settings.initial_fill bytes are buffered (or the input ends). Returns the exit
 // code: 1 when the ring, an event or the writer thread could not be set up (everything made so
 // far released), otherwise 0 once the input has stopped and the writer has ended, also after a
-// failed write. One run at a time per process.
+// failed write. Each run keeps its state to itself, so runs on other threads do not meet.
 int RunRing(const RingSettings& settings, RingIo& io);
 
 }  // namespace brimtank

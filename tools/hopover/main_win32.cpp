@@ -1,0 +1,7 @@
+// hopover's Windows entry point: the runtime hands over the arguments as wide strings.
+#include "hopover_core.h"
+
+int wmain(int argc, wchar_t** argv)
+{
+    return tool_main(argc, argv);
+}
