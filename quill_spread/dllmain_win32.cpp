@@ -1,6 +1,8 @@
-// The entry point of Quill_Spread.dll, and the two memory routines the compiler may emit calls
-// to: the library links no C runtime, so nothing else would provide them.
+// The entry point of Quill_Spread.dll, the seam it runs on, and the two memory routines the
+// compiler may emit calls to: the library links no C runtime, so nothing else would provide them.
 #include "state.h"
+
+const plat::Seam& plat::seam = plat::osSeam;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {

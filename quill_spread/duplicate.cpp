@@ -45,6 +45,38 @@ bool OpenDuplicate(CtrlSlot& slot, DWORD k, WCHAR* newPath, DWORD newPathSize, i
     return false;
 }
 
+// Removes output outputId of slot; false for an id of no live output. Lock held.
+bool RemoveOutput(CtrlSlot& slot, DWORD outputId)
+{
+    DWORD k = outputId - 1;  // an id of 0 wraps and fails the range test
+    if (k >= slot.outputCount)
+        return false;
+    // The entry stays counted and becomes free for a later add.
+    return CloseOutputEntry(slot.outputs[k]);
+}
+
+// Adds an output for newPath to slot, in the lowest free entry or a new one at the end, and
+// writes its id. Lock held.
+bool AddOutput(CtrlSlot& slot, DWORD* outputId, WCHAR* newPath, DWORD newPathSize,
+               int overwriteMode, ULONGLONG startParam)
+{
+    DWORD k = 0;
+    while (k < slot.outputCount && IsLive(slot.outputs[k]))
+        ++k;
+    if (k == slot.outputCount) {
+        if (slot.outputCount == MAX_OUTPUT)
+            return false;
+        // Counted at once; should the open fail, it stays counted as a free entry.
+        ++slot.outputCount;
+    }
+    int overwrite = overwriteMode < 0 ? slot.overwrite : overwriteMode != 0 ? 1 : 0;
+    slot.started[k] = 0;  // joins at the next data-unit boundary
+    if (!OpenDuplicate(slot, k, newPath, newPathSize, overwrite, startParam))
+        return false;
+    *outputId = IdOfIndex(k);
+    return true;
+}
+
 }  // namespace
 
 BOOL WINAPI DuplicateSave(const WCHAR* primaryPath, DWORD* outputId, WCHAR* newPath,
@@ -57,29 +89,8 @@ BOOL WINAPI DuplicateSave(const WCHAR* primaryPath, DWORD* outputId, WCHAR* newP
     CtrlSlot* slot = FindSaveByPath(primaryPath);
     if (slot == nullptr)
         return FALSE;
-
-    if (newPath == nullptr) {
-        DWORD k = *outputId - 1;  // an id of 0 wraps and fails the range test
-        if (k >= slot->outputCount)
-            return FALSE;
-        // The entry stays counted and becomes free for a later add.
-        return CloseOutputEntry(slot->outputs[k]) ? TRUE : FALSE;
-    }
-
-    // The lowest free entry, else a new one at the end.
-    DWORD k = 0;
-    while (k < slot->outputCount && IsLive(slot->outputs[k]))
-        ++k;
-    if (k == slot->outputCount) {
-        if (slot->outputCount == MAX_OUTPUT)
-            return FALSE;
-        // Counted at once; should the open fail, it stays counted as a free entry.
-        ++slot->outputCount;
-    }
-    int overwrite = overwriteMode < 0 ? slot->overwrite : overwriteMode != 0 ? 1 : 0;
-    slot->started[k] = 0;  // joins at the next data-unit boundary
-    if (!OpenDuplicate(*slot, k, newPath, newPathSize, overwrite, startParam))
-        return FALSE;
-    *outputId = IdOfIndex(k);
-    return TRUE;
+    bool done = newPath == nullptr
+                    ? RemoveOutput(*slot, *outputId)
+                    : AddOutput(*slot, outputId, newPath, newPathSize, overwriteMode, startParam);
+    return done ? TRUE : FALSE;
 }

@@ -41,16 +41,22 @@ HANDLE CreateUniqueFile(WCHAR* path, int limit, int overwrite)
     return INVALID_HANDLE_VALUE;
 }
 
-BOOL WINAPI StartSave(DWORD id, const WCHAR* fileName, BOOL overwrite, ULONGLONG startParam)
+void CloseOutputs(CtrlSlot& slot)
 {
-    LockHold hold;
-    // Checked before the running save is stopped, so a call without a name changes nothing.
-    if (fileName == nullptr)
-        return FALSE;
-    // The lock is re-entrant: StopSave takes it again.
-    if (!StopSave(id))
-        return FALSE;
-    CtrlSlot& slot = plugInState.slots[id - 1];
+    for (DWORD k = 0; k < slot.outputCount; ++k)
+        CloseOutputEntry(slot.outputs[k]);
+    // started, unitOffset, overwrite and savePath stay: a stopped control still reports its
+    // last path, and DuplicateSave may extend it by that path.
+    slot.outputCount = 0;
+}
+
+namespace {
+
+// Stops the running save of slot, then opens output 1 for fileName: a file under that name or
+// a numbered variant, or a control of the nested plug-in. Lock held.
+BOOL OpenSave(CtrlSlot& slot, const WCHAR* fileName, BOOL overwrite, ULONGLONG startParam)
+{
+    CloseOutputs(slot);
     slot.overwrite = overwrite != 0 ? 1 : 0;
     slot.started[0] = 0;
     slot.unitOffset = 0;
@@ -86,17 +92,25 @@ BOOL WINAPI StartSave(DWORD id, const WCHAR* fileName, BOOL overwrite, ULONGLONG
     return FALSE;
 }
 
+}  // namespace
+
+BOOL WINAPI StartSave(DWORD id, const WCHAR* fileName, BOOL overwrite, ULONGLONG startParam)
+{
+    LockHold hold;
+    CtrlSlot* slot = FindCtrl(id);
+    // A call without a name fails before anything is stopped: the running save goes on.
+    if (slot == nullptr || fileName == nullptr)
+        return FALSE;
+    return OpenSave(*slot, fileName, overwrite, startParam);
+}
+
 BOOL WINAPI StopSave(DWORD id)
 {
     LockHold hold;
     CtrlSlot* slot = FindCtrl(id);
     if (slot == nullptr)
         return FALSE;
-    for (DWORD k = 0; k < slot->outputCount; ++k)
-        CloseOutputEntry(slot->outputs[k]);
-    // started, unitOffset, overwrite and savePath stay: a stopped control still reports its
-    // last path, and DuplicateSave may extend it by that path.
-    slot->outputCount = 0;
+    CloseOutputs(*slot);
     return TRUE;
 }
 
@@ -106,11 +120,5 @@ BOOL WINAPI GetSaveFilePath(DWORD id, WCHAR* filePath, DWORD* filePathSize)
     CtrlSlot* slot = FindCtrl(id);
     if (slot == nullptr || filePathSize == nullptr)
         return FALSE;
-    DWORD required = static_cast<DWORD>(plat::StrLen(slot->savePath)) + 1;
-    if (filePath != nullptr && *filePathSize >= required) {
-        plat::StrCopy(filePath, slot->savePath);
-        return TRUE;
-    }
-    *filePathSize = required;
-    return filePath == nullptr ? TRUE : FALSE;
+    return HandOutString(slot->savePath, filePath, filePathSize);
 }

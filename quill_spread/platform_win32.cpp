@@ -5,15 +5,17 @@
 
 #include <shellapi.h>
 
-namespace plat {
-
+namespace plat_win32 {
 namespace {
+
+using plat::LockStorage;
+using plat::Proc;
+
 CRITICAL_SECTION* AsSection(LockStorage* lock)
 {
     static_assert(sizeof(CRITICAL_SECTION) <= sizeof(LockStorage::bytes), "lock storage too small");
     return reinterpret_cast<CRITICAL_SECTION*>(lock->bytes);
 }
-}  // namespace
 
 void InitLock(LockStorage* lock)
 {
@@ -122,4 +124,29 @@ int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
     return wsprintfW(out, L"-(%d)%s", n, suffix);
 }
 
-}  // namespace plat
+}  // namespace
+}  // namespace plat_win32
+
+// In the order of plat::Seam.
+const plat::Seam plat::osSeam = {
+    plat_win32::InitLock,
+    plat_win32::EnterLock,
+    plat_win32::LeaveLock,
+    plat_win32::DeleteLock,
+    plat_win32::CreateOutputFile,
+    plat_win32::WriteOutput,
+    plat_win32::CloseOutput,
+    plat_win32::ModuleFileName,
+    plat_win32::LongPathName,
+    plat_win32::LoadModule,
+    plat_win32::FindFunction,
+    plat_win32::ReleaseModule,
+    plat_win32::ProfileInt,
+    plat_win32::ProfileString,
+    plat_win32::WriteProfileString,
+    plat_win32::OpenForEditing,
+    plat_win32::StrLen,
+    plat_win32::StrCopy,
+    plat_win32::StrCmpI,
+    plat_win32::FormatNumbered,
+};

@@ -11,7 +11,6 @@ const WCHAR key_write_plugin[] = QTEXT("WritePlugin");
 const WCHAR key_data_unit[] = QTEXT("DataUnit");
 const WCHAR ini_suffix[] = QTEXT(".ini");
 const WCHAR plugin_name[] = QTEXT("Quill Spreader PlugIn");
-constexpr DWORD plugin_name_size = sizeof(plugin_name) / sizeof(plugin_name[0]);
 
 bool AnyCtrlInUse()
 {
@@ -132,17 +131,17 @@ void BindNestedPlugIn()
     n.module = module;
 }
 
-BOOL WINAPI CreateCtrl(DWORD* id)
+namespace {
+
+// Takes the lowest free control and writes its id; false when all are in use. The settings
+// are read, and the mode chosen, only while no control exists. Lock held.
+bool ClaimCtrl(DWORD* id)
 {
-    LockHold hold;
-    if (id == nullptr)
-        return FALSE;
     DWORD index = 0;
     while (index < MAX_CTRL && plugInState.slots[index].inUse)
         ++index;
     if (index == MAX_CTRL)
-        return FALSE;
-    // Settings are read, and the mode chosen, only while no control exists.
+        return false;
     if (!AnyCtrlInUse())
         BindNestedPlugIn();
     CtrlSlot& slot = plugInState.slots[index];
@@ -150,36 +149,24 @@ BOOL WINAPI CreateCtrl(DWORD* id)
     slot.outputCount = 0;
     slot.savePath[0] = 0;
     *id = IdOfIndex(index);
-    return TRUE;
+    return true;
 }
 
-BOOL WINAPI DeleteCtrl(DWORD id)
+// Stops the save of slot and frees it; the last control releases the nested plug-in. Lock held.
+void FreeCtrl(CtrlSlot& slot)
 {
-    LockHold hold;
-    if (!StopSave(id))
-        return FALSE;
-    plugInState.slots[id - 1].inUse = 0;
+    CloseOutputs(slot);
+    slot.inUse = 0;
     if (!AnyCtrlInUse() && InNestedMode()) {
         // No control is left to call into it; the next CreateCtrl binds afresh.
         plat::ReleaseModule(plugInState.nested.module);
         plugInState.nested.module = nullptr;
     }
-    return TRUE;
 }
 
-BOOL WINAPI GetPlugInName(WCHAR* name, DWORD* nameSize)
-{
-    if (nameSize == nullptr)
-        return FALSE;
-    if (name != nullptr && *nameSize >= plugin_name_size) {
-        plat::StrCopy(name, plugin_name);
-        return TRUE;
-    }
-    *nameSize = plugin_name_size;
-    return name == nullptr ? TRUE : FALSE;
-}
-
-INT_PTR WINAPI Setting()
+// Writes the default settings when the file has no WritePlugin key, then opens it in the
+// editor; 0 when the library's path cannot be formed.
+INT_PTR EditSettings()
 {
     WCHAR path[MAX_SAVE_PATH];
     if (!SettingsPath(path))
@@ -192,6 +179,49 @@ INT_PTR WINAPI Setting()
         plat::WriteProfileString(section_set, key_data_unit, QTEXT("188"), path);
     }
     return plat::OpenForEditing(path);
+}
+
+}  // namespace
+
+BOOL HandOutString(const WCHAR* text, WCHAR* buffer, DWORD* size)
+{
+    DWORD required = static_cast<DWORD>(plat::StrLen(text)) + 1;
+    if (buffer != nullptr && *size >= required) {
+        plat::StrCopy(buffer, text);
+        return TRUE;
+    }
+    *size = required;
+    return buffer == nullptr ? TRUE : FALSE;
+}
+
+BOOL WINAPI CreateCtrl(DWORD* id)
+{
+    LockHold hold;
+    if (id == nullptr)
+        return FALSE;
+    return ClaimCtrl(id) ? TRUE : FALSE;
+}
+
+BOOL WINAPI DeleteCtrl(DWORD id)
+{
+    LockHold hold;
+    CtrlSlot* slot = FindCtrl(id);
+    if (slot == nullptr)
+        return FALSE;
+    FreeCtrl(*slot);
+    return TRUE;
+}
+
+BOOL WINAPI GetPlugInName(WCHAR* name, DWORD* nameSize)
+{
+    if (nameSize == nullptr)
+        return FALSE;
+    return HandOutString(plugin_name, name, nameSize);
+}
+
+INT_PTR WINAPI Setting()
+{
+    return EditSettings();
 }
 
 void ProcessAttach(HMODULE self)
@@ -207,11 +237,8 @@ void ProcessDetach(bool unloading)
     // here: it may have been unloaded before us.
     if (unloading && !InNestedMode()) {
         for (CtrlSlot& slot : plugInState.slots) {
-            if (!slot.inUse)
-                continue;
-            for (DWORD k = 0; k < slot.outputCount; ++k)
-                CloseOutputEntry(slot.outputs[k]);
-            slot.outputCount = 0;
+            if (slot.inUse)
+                CloseOutputs(slot);
         }
     }
     plat::DeleteLock(&plugInState.lock);

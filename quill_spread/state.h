@@ -64,7 +64,10 @@ inline DWORD IdOfIndex(DWORD index)
 // The in-use control named by id, or null.
 CtrlSlot* FindCtrl(DWORD id);
 
-// Holds the library's lock for one scope.
+// Holds the library's lock for one scope. Every export but GetPlugInName and Setting holds it
+// for its whole run and calls internal functions that expect it held; no export calls another.
+// The lock stays re-entrant all the same: a nested plug-in, or a host it calls back, may enter
+// the exports again on the same thread.
 class LockHold {
 public:
     LockHold() { plat::EnterLock(&plugInState.lock); }
@@ -79,6 +82,15 @@ bool IsLive(const OutputEntry& entry);
 // Closes what entry holds (nested: StopSave then DeleteCtrl) and marks it empty; false when it
 // held nothing.
 bool CloseOutputEntry(OutputEntry& entry);
+// Closes every output of slot, as StopSave does; StartSave and DeleteCtrl stop a save with it.
+// Lock held.
+void CloseOutputs(CtrlSlot& slot);
+
+// The size protocol of GetPlugInName and GetSaveFilePath, size not null: with buffer null, or
+// a capacity *size below what text needs with its terminator, *size receives that need (result
+// TRUE for a null buffer, FALSE otherwise, the buffer untouched); else text is copied (TRUE,
+// *size unchanged).
+BOOL HandOutString(const WCHAR* text, WCHAR* buffer, DWORD* size);
 
 // Writes the long path of the library's own file (capacity at least 508) and returns its
 // length; 0 on failure.

@@ -15,6 +15,30 @@ using namespace quill_test;
 using test_support::FileExists;
 using test_support::ReadFileBytes;
 
+#ifndef _WIN32
+// This host has functions of its own under the nine export names, visible to the libraries it
+// loads (the build exports them from the program), as any host may happen to have.
+namespace {
+int host_own_calls = 0;
+BOOL HostOwnCalled()
+{
+    ++host_own_calls;
+    return FALSE;
+}
+}  // namespace
+extern "C" {
+BOOL GetPlugInName(WCHAR*, DWORD*) { return HostOwnCalled(); }
+INT_PTR Setting() { return HostOwnCalled(); }
+BOOL CreateCtrl(DWORD*) { return HostOwnCalled(); }
+BOOL DeleteCtrl(DWORD) { return HostOwnCalled(); }
+BOOL StartSave(DWORD, const WCHAR*, BOOL, ULONGLONG) { return HostOwnCalled(); }
+BOOL StopSave(DWORD) { return HostOwnCalled(); }
+BOOL GetSaveFilePath(DWORD, WCHAR*, DWORD*) { return HostOwnCalled(); }
+BOOL AddTSBuff(DWORD, const BYTE*, DWORD, DWORD*) { return HostOwnCalled(); }
+BOOL DuplicateSave(const WCHAR*, DWORD*, WCHAR*, DWORD, int, ULONGLONG) { return HostOwnCalled(); }
+}
+#endif
+
 namespace {
 
 std::string WithoutCR(std::string s)
@@ -293,6 +317,28 @@ TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
 }
 
 #ifndef _WIN32
+TEST_F(QuillTest, host_functions_of_the_export_names_are_never_called)
+{
+    // StartSave and DeleteCtrl stop the running save: with the host's StopSave called in place
+    // of the library's, the files would stay open.
+    Load();
+    DWORD id = NewCtrl();
+    ASSERT_TRUE(q.StartSave(id, Path("first.ts").c_str(), 0, 0));
+    ASSERT_TRUE(q.StartSave(id, Path("second.ts").c_str(), 0, 0));
+    EXPECT_FALSE(HeldForWriting(dir.File("first.ts")));
+    WStr dup = Path("dup.ts");
+    dup.resize(600);
+    DWORD out = 0;
+    ASSERT_TRUE(q.DuplicateSave(Path("second.ts").c_str(), &out, &dup[0], 600, -1, 0));
+    const BYTE data[3] = {1, 2, 3};
+    DWORD ws = 0;
+    ASSERT_TRUE(q.AddTSBuff(id, data, 3, &ws));
+    ASSERT_TRUE(q.DeleteCtrl(id));
+    EXPECT_FALSE(HeldForWriting(dir.File("second.ts")));
+    EXPECT_FALSE(HeldForWriting(dir.File("dup.ts")));
+    EXPECT_EQ(host_own_calls, 0);
+}
+
 TEST_F(QuillTest, settings_are_found_after_the_host_changed_directory)
 {
     // A host may load the library by a relative path and change its working directory later;

@@ -1,10 +1,10 @@
-// The portable code linked directly with the POSIX layer, to see inside and to inject faults
-// through the layer's test hooks: the data unit taken from the settings, and writes that fail
-// or stop short.
-#include "platform_test_posix.h"
+// The portable core linked directly, over the test seam, to see inside and to inject faults:
+// the data unit taken from the settings, writes that fail or stop short, and a nested plug-in
+// inside the test program.
 #include "plugin_library.h"
 #include "state.h"
 #include "test_files.h"
+#include "test_seam.h"
 
 #include <gtest/gtest.h>
 
@@ -21,15 +21,14 @@ protected:
     {
         // The library's "own file" lives in the scratch directory, so its settings do too.
         ASSERT_TRUE(WriteFileBytes(self, ""));
-        plat_test::SetModulePath(self.c_str());
+        test_seam::SetModulePath(self.c_str());
     }
     void TearDown() override
     {
         for (DWORD id = 1; id <= MAX_CTRL; ++id)
             DeleteCtrl(id);
-        plat_test::SetModulePath(nullptr);
-        plat_test::FailWrites(-1, false);
-        plat_test::ShortWrites(0);
+        test_seam::SetModulePath(nullptr);
+        test_seam::PlanWrites(nullptr);
     }
     void Settings(const std::string& lines)
     {
@@ -60,7 +59,7 @@ TEST_F(CoreTest, data_unit_read_only_when_the_first_control_is_created)
 TEST_F(CoreTest, library_path_unknown_gives_unit_one_and_direct_files)
 {
     Settings("DataUnit=188\n");
-    plat_test::SetModulePath(dir.File("gone.so").c_str());  // does not exist
+    test_seam::SetModulePath(dir.File("gone.so").c_str());  // does not exist
     EXPECT_EQ(DataUnitAfterCreate(), 1u);
     EXPECT_EQ(Setting(), 0);
 }
@@ -74,7 +73,7 @@ TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
         ASSERT_EQ(lib.size(), length);
         ASSERT_TRUE(WriteFileBytes(lib, ""));
         ASSERT_TRUE(WriteFileBytes(lib + ".ini", "[SET]\nDataUnit=94\n"));
-        plat_test::SetModulePath(lib.c_str());
+        test_seam::SetModulePath(lib.c_str());
         EXPECT_EQ(DataUnitAfterCreate(), length == 507 ? 94u : 1u) << length;
     }
     EXPECT_EQ(Setting(), 0);  // the 508-unit library has no settings path
@@ -83,7 +82,7 @@ TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
     std::string folder = quill_test::DirOfLength(dir.path(), 469) + "/";
     std::string lib = folder + "q.so";
     ASSERT_TRUE(WriteFileBytes(lib, ""));
-    plat_test::SetModulePath(lib.c_str());
+    test_seam::SetModulePath(lib.c_str());
     for (std::size_t joined : {511u, 512u}) {
         std::string name = std::string(joined - folder.size() - 3, 'n') + ".so";
         ASSERT_EQ(folder.size() + name.size(), joined);
@@ -107,6 +106,75 @@ TEST_F(CoreTest, numbered_suffix_goes_before_the_extension)
     WCHAR out[32];
     EXPECT_EQ(plat::FormatNumbered(out, 999, u".ts"), 9);
     EXPECT_EQ(std::u16string(out), u"-(999).ts");
+}
+
+// A nested plug-in inside the test program that, from its AddTSBuff, asks the library for the
+// path of the save feeding it: on the host's thread, with the library's lock held.
+namespace calling_back {
+DWORD host_id = 0;
+BOOL answered = FALSE;
+WCHAR path_seen[MAX_SAVE_PATH];
+
+BOOL WINAPI CreateCtrl(DWORD* id)
+{
+    *id = 7;
+    return TRUE;
+}
+BOOL WINAPI DeleteCtrl(DWORD)
+{
+    return TRUE;
+}
+BOOL WINAPI StartSave(DWORD, const WCHAR*, BOOL, ULONGLONG)
+{
+    return TRUE;
+}
+BOOL WINAPI StopSave(DWORD)
+{
+    return TRUE;
+}
+BOOL WINAPI GetSaveFilePath(DWORD, WCHAR* filePath, DWORD* filePathSize)
+{
+    return HandOutString(u"/nested/news.ts", filePath, filePathSize);
+}
+BOOL WINAPI AddTSBuff(DWORD, const BYTE*, DWORD size, DWORD* writeSize)
+{
+    DWORD capacity = MAX_SAVE_PATH;
+    answered = ::GetSaveFilePath(host_id, path_seen, &capacity);
+    *writeSize = size;
+    return TRUE;
+}
+
+template <typename Fn>
+plat::Proc P(Fn fn)
+{
+    return reinterpret_cast<plat::Proc>(fn);
+}
+}  // namespace calling_back
+
+TEST_F(CoreTest, nested_plugin_may_call_the_library_again_on_the_same_thread)
+{
+    using namespace calling_back;
+    test_seam::ProvideModule("inside.so", {{"CreateCtrl", P(CreateCtrl)},
+                                           {"DeleteCtrl", P(DeleteCtrl)},
+                                           {"StartSave", P(StartSave)},
+                                           {"StopSave", P(StopSave)},
+                                           {"GetSaveFilePath", P(GetSaveFilePath)},
+                                           {"AddTSBuff", P(AddTSBuff)}});
+    Settings("WritePlugin=inside.so\n");
+    DWORD id = 0;
+    ASSERT_TRUE(::CreateCtrl(&id));
+    ASSERT_TRUE(InNestedMode());
+    EXPECT_TRUE(test_seam::ModuleHeld("inside.so"));
+    ASSERT_TRUE(::StartSave(id, u"/rec/news.ts", 0, 0));
+    host_id = id;
+    // A lock that the owning thread cannot enter again would hang here.
+    const BYTE data[188] = {0x47};
+    DWORD ws = 0;
+    EXPECT_TRUE(::AddTSBuff(id, data, sizeof data, &ws));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(std::u16string(path_seen), u"/nested/news.ts");
+    EXPECT_TRUE(::DeleteCtrl(id));
+    EXPECT_FALSE(test_seam::ModuleHeld("inside.so"));
 }
 
 // A save of control 1 to main.ts plus duplicates, fed from one stream.
@@ -144,10 +212,10 @@ TEST_F(WriteFaultTest, second_of_three_outputs_hits_a_full_disk)
     ASSERT_EQ(Add("three.ts"), 3u);
     DWORD ws = 0;
     ASSERT_TRUE(Feed(0, 500, &ws));
-    plat_test::FailWrites(1, false);  // output 1 writes, output 2 fails
+    test_seam::FailWrites(1, false);  // output 1 writes, output 2 fails
     ASSERT_TRUE(Feed(500, 700, &ws));
     EXPECT_EQ(ws, 700u);
-    EXPECT_EQ(plat_test::FailedWrites(), 1);
+    EXPECT_EQ(test_seam::FailedWrites(), 1);
     EXPECT_EQ(Slot().outputCount, 3u);
     EXPECT_EQ(Slot().outputs[1].file, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(Feed(1200, 300, &ws));
@@ -163,7 +231,7 @@ TEST_F(WriteFaultTest, buffer_nobody_took_leaves_the_position)
     DWORD ws = 0;
     ASSERT_TRUE(Feed(0, 100, &ws));
     EXPECT_EQ(Slot().unitOffset, 100u);
-    plat_test::FailWrites(0, true);
+    test_seam::FailWrites(0, true);
     ws = 5;
     EXPECT_FALSE(Feed(100, 50, &ws));
     EXPECT_EQ(Slot().unitOffset, 100u);
@@ -176,7 +244,7 @@ TEST_F(WriteFaultTest, buffer_nobody_took_leaves_the_position)
 TEST_F(WriteFaultTest, short_writes_still_deliver_every_byte)
 {
     ASSERT_EQ(Add("two.ts"), 2u);
-    plat_test::ShortWrites(7);
+    test_seam::ShortWrites(7);
     DWORD ws = 0;
     std::size_t fed = 0;
     for (std::size_t size : {1u, 6u, 7u, 8u, 1000u, 65536u, 3u}) {

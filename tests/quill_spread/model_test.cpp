@@ -1,9 +1,9 @@
 // Randomized model test: long random sequences of all nine exports, with random buffer sizes
-// and write faults injected through the POSIX layer, checked after every call against a small
+// and write faults injected through the test seam, checked after every call against a small
 // reference model of the controls, their outputs, the stream positions and the file contents.
-#include "platform_test_posix.h"
 #include "state.h"
 #include "test_files.h"
+#include "test_seam.h"
 
 #include <gtest/gtest.h>
 
@@ -429,13 +429,13 @@ private:
         if (writes > 0 && Chance(10)) {
             fail_all = Chance(20);
             fail_at = fail_all ? 0 : Pick(writes);
-            plat_test::FailWrites(fail_at, fail_all);
+            test_seam::FailWrites(fail_at, fail_all);
         }
         last_ = "AddTSBuff " + std::to_string(id) + " size " + std::to_string(size) + " fail " +
                 std::to_string(fail_at) + (fail_all ? " all" : "");
         DWORD ws = 0xABCD;
         BOOL got = AddTSBuff(id, data, static_cast<DWORD>(size), &ws);
-        plat_test::FailWrites(-1, false);
+        test_seam::FailWrites(-1, false);
 
         if (c == nullptr || size == 0) {
             EXPECT_EQ(got, 0);
@@ -562,7 +562,7 @@ TEST(QuillModel, random_calls_match_the_reference_model)
         DWORD unit = units[seed % 4];
         ASSERT_TRUE(test_support::WriteFileBytes(self + ".ini",
                                                  "[SET]\nDataUnit=" + std::to_string(unit) + "\n"));
-        plat_test::SetModulePath(self.c_str());
+        test_seam::SetModulePath(self.c_str());
         // Every slot starts free and as at load, whatever an earlier run left in it.
         for (CtrlSlot& slot : plugInState.slots) {
             slot.unitOffset = 0;
@@ -570,7 +570,7 @@ TEST(QuillModel, random_calls_match_the_reference_model)
         }
         Model model(dir.path(), self + ".ini", unit, seed);
         bool ok = model.Run(400);
-        plat_test::SetModulePath(nullptr);
+        test_seam::SetModulePath(nullptr);
         if (!ok)
             break;
     }
