@@ -2,7 +2,6 @@
 // resources, and what the test clients need (lookup, request, message box).
 #include "platform_win32.h"
 
-#include <lm.h>
 #include <wchar.h>
 
 namespace proxy {
@@ -51,14 +50,49 @@ void Win32ProxySystem::EndMessageLoop()
     PostQuitMessage(0);
 }
 
+// netapi32.dll is not among the libraries that Windows always takes from its own directory.
+// Imported statically, it would be looked for in the program's folder first, before a line of
+// the program has run, and a netapi32.dll placed there by anyone who may write to that folder
+// would run with the proxy's rights. So it is loaded here, once, from the system directory
+// alone; LOAD_LIBRARY_SEARCH_SYSTEM32 holds for the libraries it depends on as well. Where the
+// flag is unknown (Windows 7 without its loader update) the load fails and so does every
+// open-file query, rather than fall back to a search that includes the program's folder.
+bool Win32ProxySystem::HaveNetApi()
+{
+    if (!netapi_tried_) {
+        netapi_tried_ = true;
+        HMODULE netapi = LoadLibraryExW(L"netapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (netapi == nullptr)
+            return false;
+        // Through void (*)(), which converts to any function type without a warning.
+        using AnyProc = void (*)();
+        net_file_enum_ = reinterpret_cast<decltype(&NetFileEnum)>(
+            reinterpret_cast<AnyProc>(GetProcAddress(netapi, "NetFileEnum")));
+        net_api_buffer_free_ = reinterpret_cast<decltype(&NetApiBufferFree)>(
+            reinterpret_cast<AnyProc>(GetProcAddress(netapi, "NetApiBufferFree")));
+        // A list that could not be released is not taken: both functions or neither. The
+        // library stays loaded for the life of the process.
+        if (net_file_enum_ == nullptr || net_api_buffer_free_ == nullptr) {
+            net_file_enum_ = nullptr;
+            net_api_buffer_free_ = nullptr;
+            FreeLibrary(netapi);
+        }
+    }
+    return net_file_enum_ != nullptr;
+}
+
 bool Win32ProxySystem::EnumerateOpenFiles(OpenFileList* list)
 {
+    list->buffer = nullptr;
+    list->count = 0;
+    if (!HaveNetApi())
+        return false;
     LPBYTE buffer = nullptr;
     DWORD read = 0;
     DWORD total = 0;
     // This computer, every open resource of every user, all entries in one buffer.
-    NET_API_STATUS status = NetFileEnum(nullptr, nullptr, nullptr, 3, &buffer,
-                                        MAX_PREFERRED_LENGTH, &read, &total, nullptr);
+    NET_API_STATUS status = net_file_enum_(nullptr, nullptr, nullptr, 3, &buffer,
+                                           MAX_PREFERRED_LENGTH, &read, &total, nullptr);
     list->buffer = buffer;
     list->count = status == NERR_Success ? read : 0;
     return status == NERR_Success;
@@ -71,7 +105,8 @@ const Unit* Win32ProxySystem::OpenFilePath(const OpenFileList& list, std::uint32
 
 void Win32ProxySystem::ReleaseOpenFiles(void* buffer)
 {
-    NetApiBufferFree(buffer);
+    // Called only for a buffer that the enumeration handed out, so the function is there.
+    net_api_buffer_free_(buffer);
 }
 
 bool Win32ProxySystem::FindProxyWindow()

@@ -6,6 +6,7 @@
 #include "proxy_core.h"
 
 #include <windows.h>
+#include <lm.h>
 
 namespace proxy {
 
@@ -28,7 +29,13 @@ public:
     void ShowMessage(const Unit* text) override;
 
 private:
+    // Loads the file server's functions on the first call; false when they cannot be had.
+    bool HaveNetApi();
+
     HWND window_ = nullptr;   // the proxy window in server mode, the one found in a client
+    bool netapi_tried_ = false;
+    decltype(&NetFileEnum) net_file_enum_ = nullptr;
+    decltype(&NetApiBufferFree) net_api_buffer_free_ = nullptr;
 };
 
 }  // namespace proxy
