@@ -197,7 +197,6 @@ TEST_F(Clients, net_find_client_against_wine_enumeration_fails)
 
 TEST_F(Clients, net_find_client_asks_for_txt)
 {
-    ASSERT_TRUE(NativeNetapiFirst()) << "WINEDLLOVERRIDES must contain netapi32=n,b";
     StandInCopy copy(proxy_exe, standin_dll);
     ASSERT_TRUE(copy.Ready());
     ProxyServer proxy;

@@ -1,5 +1,6 @@
-// A stand-in for the system's netapi32.dll, put beside a copy of the proxy and forced with
-// WINEDLLOVERRIDES="netapi32=n", so that a test decides what the file server has open.
+// A stand-in for the system's netapi32.dll, put in the wine prefix's system directory and
+// chosen by a native-first load order for netapi32, so that a test decides what the file
+// server has open.
 //
 // The directory named by VELMORA_NETAPI_STANDIN holds open_files.txt: the first line is the
 // status NetFileEnum returns (0 for success), the second "buffer" or "nobuffer" (whether a

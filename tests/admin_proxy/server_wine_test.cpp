@@ -1,9 +1,8 @@
 // VelmoraAdminProxy.exe in server mode under wine: found under HWND_MESSAGE, driven with both
 // requests by SendMessage from this process, and closed with WM_CLOSE. The open-file query is
-// answered by wine's own netapi32 (whose enumeration always fails) and by a stand-in beside a
-// copy of the program that hands out a list of paths the test writes. The load order
-// "netapi32=n,b" in the environment makes the copy take the stand-in, and the program in bin/,
-// which has none beside it, wine's own.
+// answered by wine's own netapi32 (whose enumeration always fails) and, for a copy of the
+// program under another name, by a stand-in in the system directory that hands out a list of
+// paths the test writes (see StandInCopy).
 #include "wine_session.h"
 
 #include <gtest/gtest.h>
@@ -18,42 +17,10 @@ namespace {
 const std::wstring proxy_exe = HostPath(PROXY_PATH);
 const std::wstring standin_dll = HostPath(STANDIN_PATH);
 
-class DesktopEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { EnterPrivateDesktop(); }
-};
 const auto* const desktop_environment =
-    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
-
-// The present as the proxy reads it, split over the two words, plus offset.
-void Present(WPARAM* wParam, LPARAM* lParam, std::int64_t offset = 0)
-{
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    std::uint64_t t = ((std::uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime) +
-                      static_cast<std::uint64_t>(offset);
-    *wParam = static_cast<WPARAM>(t & 0xFFFFFFFFu);
-    *lParam = static_cast<LPARAM>(t >> 32);
-}
+    ::testing::AddGlobalTestEnvironment(new PrivateDesktopEnvironment);
 
 constexpr std::int64_t hour = 36000000000LL;
-
-// The set-time request for the present, with junk_w and junk_l above the low 32 bits of the
-// words. wine sets the clock only to within half a second of its own reading, so a request
-// held up that long on a loaded machine is refused; a refusal begins no busy period, so one
-// that must succeed is given tries attempts.
-LRESULT SetTimeToPresent(ProxyServer& proxy, int tries = 1, WPARAM junk_w = 0, LPARAM junk_l = 0)
-{
-    LRESULT answer = -1;
-    for (int attempt = 0; attempt < tries && answer == -1; ++attempt) {
-        WPARAM w;
-        LPARAM l;
-        Present(&w, &l);
-        answer = proxy.Request(WM_APP, w | junk_w, l | junk_l);
-    }
-    return answer;
-}
-constexpr int must_succeed = 3;
 
 TEST(Server, found_under_message_parent_and_closed_with_zero)
 {
@@ -151,11 +118,26 @@ TEST(Server, second_proxy_is_started_and_either_answers)
     EXPECT_EQ(FindProxy(), nullptr);
 }
 
+TEST(Server, without_netapi32_the_query_answers_minus_one)
+{
+    // A copy whose netapi32 wine refuses to load: the query fails, the proxy goes on serving.
+    test_support::ScratchDir dir("admin_proxy");
+    const std::wstring name = L"proxy_without_netapi.exe";
+    const std::wstring copy = Widen(dir.path()) + L"\\" + name;
+    ASSERT_TRUE(SetNetapiLoadOrder(name, L""));
+    ASSERT_TRUE(CopyFileW(proxy_exe.c_str(), copy.c_str(), FALSE));
+    ProxyServer proxy;
+    ASSERT_TRUE(proxy.Start(copy));
+    EXPECT_EQ(proxy.Query(0x747874, 0), -1);
+    EXPECT_EQ(proxy.Query(0x747874, 0), -1);
+    EXPECT_EQ(SetTimeToPresent(proxy, must_succeed), 1);
+    EXPECT_EQ(proxy.Close(), 0);
+}
+
 class StandIn : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(NativeNetapiFirst()) << "WINEDLLOVERRIDES must contain netapi32=n,b";
         ASSERT_TRUE(copy.Ready());
         ASSERT_TRUE(proxy.Start(copy.Program(), L"", copy.Directory()));
     }

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace proxy_wine {
 
@@ -242,13 +245,90 @@ LRESULT ProxyServer::Request(UINT message, WPARAM wParam, LPARAM lParam)
     return result;
 }
 
+void Present(WPARAM* wParam, LPARAM* lParam, std::int64_t offset)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    std::uint64_t t = ((std::uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime) +
+                      static_cast<std::uint64_t>(offset);
+    *wParam = static_cast<WPARAM>(t & 0xFFFFFFFFu);
+    *lParam = static_cast<LPARAM>(t >> 32);
+}
+
+LRESULT SetTimeToPresent(ProxyServer& proxy, int tries, WPARAM junk_w, LPARAM junk_l)
+{
+    LRESULT answer = -1;
+    for (int attempt = 0; attempt < tries && answer == -1; ++attempt) {
+        WPARAM w;
+        LPARAM l;
+        Present(&w, &l);
+        answer = proxy.Request(WM_APP, w | junk_w, l | junk_l);
+    }
+    return answer;
+}
+
+namespace {
+
+// The stand-in copy's name: another than the program's, so that the per-program setting that
+// gives it the stand-in applies to nothing else.
+const wchar_t standin_program[] = L"proxy_with_standin.exe";
+
+bool UnderWine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    std::ifstream f(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+bool SetNetapiLoadOrder(const std::wstring& program_name, const std::wstring& order)
+{
+    std::wstring key_name = L"Software\\Wine\\AppDefaults\\" + program_name + L"\\DllOverrides";
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_name.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    bool set = RegSetValueExW(key, L"netapi32", 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(order.c_str()),
+                              static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t))) ==
+               ERROR_SUCCESS;
+    RegCloseKey(key);
+    return set;
+}
+
+bool InstallSystemStandIn(const std::wstring& standin_dll)
+{
+    // On Windows this would replace a library of the system.
+    if (!UnderWine())
+        return false;
+    wchar_t system_dir[MAX_PATH];
+    UINT n = GetSystemDirectoryW(system_dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return false;
+    std::wstring target = std::wstring(system_dir) + L"\\netapi32.dll";
+    std::string wanted = ReadAll(standin_dll);
+    // Already in place, put there by this test or one running beside it, whose proxies may
+    // have it loaded: left alone.
+    if (wanted.empty() || ReadAll(target) == wanted)
+        return !wanted.empty();
+    // Copied under a name of its own and renamed over the old file, so that a proxy starting
+    // meanwhile loads either the old file or the whole stand-in.
+    std::wstring part = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".part";
+    return CopyFileW(standin_dll.c_str(), part.c_str(), FALSE) &&
+           MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
 StandInCopy::StandInCopy(const std::wstring& proxy_exe, const std::wstring& standin_dll)
 {
-    // Another name than the program's, so that nothing can mistake the copy for it.
-    program_ = Widen(dir_.File("proxy_with_standin.exe"));
-    ready_ = CopyFileW(proxy_exe.c_str(), program_.c_str(), FALSE) &&
-             CopyFileW(standin_dll.c_str(), Widen(dir_.File("netapi32.dll")).c_str(), FALSE) &&
-             List("0\nbuffer\n");
+    program_ = Directory() + L"\\" + standin_program;
+    ready_ = InstallSystemStandIn(standin_dll) &&
+             SetNetapiLoadOrder(standin_program, L"native,builtin") && CopyFileW(proxy_exe.c_str(), program_.c_str(), FALSE) && List("0\nbuffer\n");
 }
 
 bool StandInCopy::List(const std::string& text)

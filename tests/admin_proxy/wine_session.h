@@ -6,8 +6,10 @@
 
 #include "test_files.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +21,12 @@ namespace proxy_wine {
 // standard streams: started later by a child, it would inherit that child's (or the test's)
 // stderr and hold the pipe open for ever.
 void EnterPrivateDesktop();
+
+// Enters the private desktop before a test program's first test.
+class PrivateDesktopEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { EnterPrivateDesktop(); }
+};
 
 // Unix path (as CMake gives it) to the path a Windows program opens: wine maps / to Z:.
 std::wstring HostPath(const std::string& unix_path);
@@ -86,9 +94,31 @@ public:
     HWND window = nullptr;
 };
 
-// A copy of the proxy beside the stand-in netapi32.dll in a scratch directory, with the
-// stand-in's list of open paths and its call log. The load order "netapi32=n,b" in the test's
-// environment makes the copy load the stand-in.
+// The present as the proxy reads it, split over the two words, plus offset (100-ns units).
+void Present(WPARAM* wParam, LPARAM* lParam, std::int64_t offset = 0);
+
+// The set-time request for the present, with junk_w and junk_l above the low 32 bits of the
+// words. wine sets the clock only to within half a second of its own reading, so a request
+// held up that long on a loaded machine is refused; a refusal begins no busy period, so one
+// that must succeed is given tries attempts (must_succeed).
+LRESULT SetTimeToPresent(ProxyServer& proxy, int tries = 1, WPARAM junk_w = 0,
+                         LPARAM junk_l = 0);
+constexpr int must_succeed = 3;
+
+// wine's per-program load order of netapi32 for the programs of that file name ("native,builtin",
+// "builtin", or "" for none at all). It stays in the prefix, where tests running beside this one
+// may rely on it too, so each name serves one purpose.
+bool SetNetapiLoadOrder(const std::wstring& program_name, const std::wstring& order);
+
+// Puts the stand-in netapi32.dll into the system directory of this process's bitness (under
+// wine's file-system redirection a 32-bit process's system32 is the prefix's syswow64), where
+// the proxy loads it from when its load order asks for a native netapi32 first; with wine's
+// default order it keeps loading wine's own. Refuses (false) anywhere but under wine.
+bool InstallSystemStandIn(const std::wstring& standin_dll);
+
+// A copy of the proxy, under a name of its own, that loads the stand-in netapi32.dll from the
+// system directory (a native-first load order for that name, in wine's per-program settings),
+// and a scratch directory with the stand-in's list of open paths and its call log.
 class StandInCopy {
 public:
     StandInCopy(const std::wstring& proxy_exe, const std::wstring& standin_dll);
@@ -114,7 +144,8 @@ const char standin_enumeration[] =
     "NetFileEnum server=null base=null user=null level=3 prefmax=4294967295 resume=null\n";
 const char standin_release[] = "NetApiBufferFree ok\n";
 
-// True when the test's environment asks wine for a native netapi32 first; see StandInCopy.
+// True when the test's environment asks wine for a native netapi32 first, for every program
+// it starts, before any per-program setting.
 bool NativeNetapiFirst();
 
 }  // namespace proxy_wine
