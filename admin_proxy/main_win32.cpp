@@ -10,6 +10,11 @@
 
 #include <windows.h>
 
+#include <type_traits>
+
+static_assert(std::is_same<proxy::WParam, WPARAM>::value, "message parameter types");
+static_assert(std::is_same<proxy::LParam, LPARAM>::value, "message parameter types");
+static_assert(std::is_same<proxy::LResult, LRESULT>::value, "message parameter types");
 static_assert(proxy::msg_destroy == WM_DESTROY, "message numbers");
 static_assert(proxy::msg_timer == WM_TIMER, "message numbers");
 static_assert(proxy::msg_set_time == WM_APP, "message numbers");

@@ -19,10 +19,18 @@ using Unit = char16_t;
 #define PROXY_TEXT(s) u##s
 #endif
 
-// The message parameters with the widths they have on 64-bit Windows.
+// The message parameters, pointer-sized, spelled as the platform spells WPARAM, LPARAM and
+// LRESULT: 32-bit Windows makes the signed ones long, where std::intptr_t is int.
+// main_win32.cpp checks them against its headers.
+#if defined(_WIN32) && !defined(_WIN64)
+using WParam = unsigned int;
+using LParam = long;
+using LResult = long;
+#else
 using WParam = std::uintptr_t;
 using LParam = std::intptr_t;
 using LResult = std::intptr_t;
+#endif
 
 // Message numbers as the platform defines them; main_win32.cpp checks them against its headers.
 // The two requests are fixed numbers, not registered messages, so that senders need no lookup.

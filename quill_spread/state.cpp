@@ -179,7 +179,7 @@ BOOL WINAPI GetPlugInName(WCHAR* name, DWORD* nameSize)
     return name == nullptr ? TRUE : FALSE;
 }
 
-INT_PTR WINAPI Setting()
+INT_PTR WINAPI Setting(HWND /*owner: never read*/)
 {
     WCHAR path[MAX_SAVE_PATH];
     if (!SettingsPath(path))

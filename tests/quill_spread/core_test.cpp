@@ -62,7 +62,7 @@ TEST_F(CoreTest, library_path_unknown_gives_unit_one_and_direct_files)
     Settings("DataUnit=188\n");
     plat_test::SetModulePath(dir.File("gone.so").c_str());  // does not exist
     EXPECT_EQ(DataUnitAfterCreate(), 1u);
-    EXPECT_EQ(Setting(), 0);
+    EXPECT_EQ(Setting(nullptr), 0);
 }
 
 TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
@@ -77,7 +77,7 @@ TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
         plat_test::SetModulePath(lib.c_str());
         EXPECT_EQ(DataUnitAfterCreate(), length == 507 ? 94u : 1u) << length;
     }
-    EXPECT_EQ(Setting(), 0);  // the 508-unit library has no settings path
+    EXPECT_EQ(Setting(nullptr), 0);  // the 508-unit library has no settings path
 
     // The nested plug-in's path, its directory and WritePlugin joined, must stay below 512.
     std::string folder = quill_test::DirOfLength(dir.path(), 469) + "/";
