@@ -5,7 +5,8 @@
 # Quill_Spread.so; under wine through Quill_Spread.dll against a raw WriteFile loop in the same
 # host. Targets: at least 0.95 of the raw loop natively, and no slower than tee at any N.
 #   SIZE_MIB (default 1024), ROUNDS (default 3), FANOUT (default "1 4 16"), WINE_FANOUT ("1 4";
-#   empty skips wine), OUT_DIR (where the outputs go; default a scratch directory on disk, where
+#   empty skips wine), WINDOWS_PRESET (the build run under wine: windows-x64, the default, or
+#   windows-x86), OUT_DIR (where the outputs go; default a scratch directory on disk, where
 #   the disk's write-back dominates: a tmpfs such as /dev/shm measures the write path itself, if
 #   SIZE_MIB times the largest fan-out fits in memory).
 here=$(cd "$(dirname "$0")" && pwd)
@@ -52,18 +53,19 @@ for n in ${FANOUT-1 4 16}; do
 done
 rm -f "$out"/out*.ts
 
-winhost=$build/windows/tests/quill_record_host.exe
+windows=$build/${WINDOWS_PRESET:-windows-x64}
+winhost=$windows/tests/quill_record_host.exe
 if [ -e "$winhost" ] && command -v wine >/dev/null; then
   if [ -z "${WINEPREFIX:-}" ]; then
-    export WINEPREFIX=$build/windows/wineprefix WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX=$windows/wineprefix WINEDLLOVERRIDES="mscoree,mshtml="
     wine_started=1
     "$here/../scripts/wine-fixture" start
   fi
   export WINEDEBUG=-all
-  cp "$build/windows/bin/Quill_Spread.dll" "$work/Quill_Spread.dll"
+  cp "$windows/bin/Quill_Spread.dll" "$work/Quill_Spread.dll"
   z() { echo "Z:${1//\//\\}"; }
   for n in ${WINE_FANOUT-1 4}; do
-    echo "wine: $((size / 1048576)) MiB to $n file(s)"
+    echo "wine, ${windows##*/}: $((size / 1048576)) MiB to $n file(s)"
     warm_run "$size" "$rounds" raw \
       raw "wine $winhost - '$(z "$out/out1.ts")' --input '$(z "$work/stream.ts")' --raw$(dups "$n" "$(z "$out/out")" "") >/dev/null" \
       Quill_Spread "wine $winhost '$(z "$work/Quill_Spread.dll")' '$(z "$out/out1.ts")' --input '$(z "$work/stream.ts")' --overwrite$(dups "$n" "$(z "$out/out")" :1) >/dev/null"

@@ -1,9 +1,23 @@
 # Helpers shared by every deliverable's CMakeLists.txt.
 
 # Windows executables link libgcc, libstdc++ and winpthread statically so that each .exe runs
-# alone, and are built for ASLR (with a relocation table), DEP and 64-bit high-entropy ASLR.
-set(WIN32_HARDENING_LINK_OPTIONS
-  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
+# alone, and are built for ASLR (with a relocation table) and DEP; 64-bit images also for
+# high-entropy ASLR, which 32-bit images cannot have.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(WIN32_HARDENING_LINK_OPTIONS
+    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
+  # The entry point of a DLL linked without the C runtime's start-up code.
+  set(WIN32_DLLMAIN_SYMBOL DllMain)
+elseif(WIN32)
+  set(WIN32_HARDENING_LINK_OPTIONS -Wl,--dynamicbase -Wl,--nxcompat)
+  # DllMain is stdcall on x86: its symbol has the leading underscore and the byte count of its
+  # three arguments, and the linker's -e takes the symbol exactly as it stands.
+  set(WIN32_DLLMAIN_SYMBOL _DllMain@12)
+  # Every 32-bit program, deliverable or test, is large-address-aware: on 64-bit Windows it then
+  # has 4 GiB of address space instead of 2 (under wine, without the flag, only about 500 MiB are
+  # free, too little for a ring of 1 GiB). Libraries do not carry the flag; the program decides.
+  add_link_options($<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:-Wl,--large-address-aware>)
+endif()
 
 # add_console_tool(name source...): a deliverable console program. On Windows it enters at wmain
 # (-municode) and carries the manifest; natively it is a plain program.

@@ -21,8 +21,10 @@ extern "C" {
 QUILL_EXPORT BOOL WINAPI GetPlugInName(WCHAR* name, DWORD* nameSize);
 
 // Opens the settings file (the library's own path with ".ini" appended) in the user's editor,
-// writing the defaults first when it has no WritePlugin key.
-QUILL_EXPORT INT_PTR WINAPI Setting();
+// writing the defaults first when it has no WritePlugin key. owner, the window a host may pass
+// for a settings dialog, is never read: it is declared so that on x86, where a stdcall callee
+// removes its arguments, a host that passes it keeps its stack balanced.
+QUILL_EXPORT INT_PTR WINAPI Setting(HWND owner);
 
 // Allocates the lowest free control (ids 1 to 16) and writes its id through id.
 QUILL_EXPORT BOOL WINAPI CreateCtrl(DWORD* id);

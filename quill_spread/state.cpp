@@ -219,7 +219,7 @@ BOOL WINAPI GetPlugInName(WCHAR* name, DWORD* nameSize)
     return HandOutString(plugin_name, name, nameSize);
 }
 
-INT_PTR WINAPI Setting()
+INT_PTR WINAPI Setting(HWND /*owner: never read*/)
 {
     return EditSettings();
 }

@@ -9,6 +9,7 @@ typedef std::uint32_t DWORD;
 typedef char16_t WCHAR;
 typedef void* HANDLE;
 typedef void* HMODULE;
+typedef void* HWND;
 typedef std::intptr_t INT_PTR;
 
 #ifndef TRUE

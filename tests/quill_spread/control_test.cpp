@@ -297,7 +297,7 @@ TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
 {
     Load();
     ASSERT_FALSE(FileExists(ini_path));
-    INT_PTR opened = q.Setting();
+    INT_PTR opened = q.Setting(nullptr);
     // wine knows no editor for .ini files and says so as "no association" (31).
     EXPECT_TRUE(opened > 32 || opened == 31) << opened;
     EXPECT_EQ(WithoutCR(ReadFileBytes(ini_path)),
@@ -305,14 +305,14 @@ TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
 
     // A value beginning with "*" counts as absent: both keys are written again.
     WriteSettings({"DataUnit=376", "WritePlugin=*old"});
-    q.Setting();
+    q.Setting(nullptr);
     EXPECT_EQ(WithoutCR(ReadFileBytes(ini_path)),
               "[SET]\nDataUnit=188\nWritePlugin=;Quill_Basic.dll\n");
 
     // A named plug-in, enabled or not, is left alone.
     WriteSettings({"WritePlugin=Other.dll", "DataUnit=376"});
     std::string before = ReadFileBytes(ini_path);
-    q.Setting();
+    q.Setting(nullptr);
     EXPECT_EQ(ReadFileBytes(ini_path), before);
 }
 
@@ -368,7 +368,7 @@ TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
     chmod(editor.c_str(), 0755);
     setenv("VISUAL", editor.c_str(), 1);
     Load();
-    INT_PTR opened = q.Setting();
+    INT_PTR opened = q.Setting(nullptr);
     unsetenv("VISUAL");
     EXPECT_GT(opened, 32);
     for (int i = 0; i < 500 && !FileExists(marker); ++i)
@@ -379,7 +379,7 @@ TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
     const char* had_editor = getenv("EDITOR");
     std::string saved = had_editor != nullptr ? had_editor : "";
     unsetenv("EDITOR");
-    EXPECT_EQ(q.Setting(), 31);
+    EXPECT_EQ(q.Setting(nullptr), 31);
     if (had_editor != nullptr)
         setenv("EDITOR", saved.c_str(), 1);
 }

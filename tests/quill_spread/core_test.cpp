@@ -61,7 +61,7 @@ TEST_F(CoreTest, library_path_unknown_gives_unit_one_and_direct_files)
     Settings("DataUnit=188\n");
     test_seam::SetModulePath(dir.File("gone.so").c_str());  // does not exist
     EXPECT_EQ(DataUnitAfterCreate(), 1u);
-    EXPECT_EQ(Setting(), 0);
+    EXPECT_EQ(Setting(nullptr), 0);
 }
 
 TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
@@ -76,7 +76,7 @@ TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
         test_seam::SetModulePath(lib.c_str());
         EXPECT_EQ(DataUnitAfterCreate(), length == 507 ? 94u : 1u) << length;
     }
-    EXPECT_EQ(Setting(), 0);  // the 508-unit library has no settings path
+    EXPECT_EQ(Setting(nullptr), 0);  // the 508-unit library has no settings path
 
     // The nested plug-in's path, its directory and WritePlugin joined, must stay below 512.
     std::string folder = quill_test::DirOfLength(dir.path(), 469) + "/";

@@ -209,7 +209,7 @@ private:
     bool DoSetting()
     {
         last_ = "Setting";
-        EXPECT_EQ(Setting(), 31);
+        EXPECT_EQ(Setting(nullptr), 31);
         file_unit_ = 188;
         return !::testing::Test::HasFailure();
     }

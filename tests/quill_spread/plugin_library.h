@@ -24,7 +24,7 @@ constexpr const char* library_suffix = ".so";
 
 struct PlugInApi {
     BOOL(WINAPI* GetPlugInName)(WCHAR*, DWORD*) = nullptr;
-    INT_PTR(WINAPI* Setting)() = nullptr;
+    INT_PTR(WINAPI* Setting)(HWND) = nullptr;
     BOOL(WINAPI* CreateCtrl)(DWORD*) = nullptr;
     BOOL(WINAPI* DeleteCtrl)(DWORD) = nullptr;
     BOOL(WINAPI* StartSave)(DWORD, const WCHAR*, BOOL, ULONGLONG) = nullptr;

@@ -110,7 +110,7 @@ int Run(const std::vector<std::string>& args)
         return Usage();
     const std::string plugin = args[0], output = args[1];
     std::string input;
-    std::size_t buffer = 65536;
+    unsigned long long buffer_arg = 65536;
     bool overwrite = false, raw = false;
     int pace_ms = 0;
     std::vector<Event> events;
@@ -124,7 +124,7 @@ int Run(const std::vector<std::string>& args)
         } else if (a == "--input" && has_value) {
             input = args[++i];
         } else if (a == "--buffer" && has_value) {
-            buffer = std::strtoull(args[++i].c_str(), nullptr, 10);
+            buffer_arg = std::strtoull(args[++i].c_str(), nullptr, 10);
         } else if (a == "--pace" && has_value) {
             pace_ms = std::atoi(args[++i].c_str());
         } else if ((a == "--dup" || a == "--drop") && has_value) {
@@ -153,9 +153,10 @@ int Run(const std::vector<std::string>& args)
             return Usage();
         }
     }
-    // AddTSBuff takes a 32-bit size.
-    if (buffer == 0 || buffer > 0xFFFFFFFFull)
+    // AddTSBuff takes a 32-bit size; checked before it becomes a size_t, which may be as narrow.
+    if (buffer_arg == 0 || buffer_arg > 0xFFFFFFFFull)
         return Usage();
+    const std::size_t buffer = static_cast<std::size_t>(buffer_arg);
     std::vector<std::size_t> dups;  // indices into events of the --dup entries, in order
     for (std::size_t i = 0; i < events.size(); ++i) {
         if (events[i].add)

@@ -1,0 +1,4 @@
+# Windows x86-64: the build that 64-bit recording hosts load.
+set(MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)
