@@ -40,8 +40,9 @@ constexpr std::int64_t back_limit = 86400000000LL;     // 2 h 24 min in 100-ns u
 constexpr std::int64_t ahead_limit = 864000000000LL;   // 24 h
 constexpr std::int64_t present = 133500000000000000LL;
 
-// Paths of one list stay below this many units in all, so that a run stays quick.
-constexpr std::size_t list_budget = 1u << 18;
+// The very long paths of one input stay below this many units in all, so that a run stays
+// quick however many lists it builds.
+constexpr std::size_t long_path_budget = 1u << 17;
 
 class Bytes {
 public:
@@ -324,7 +325,8 @@ void OpenFileQueryStep(Bytes& in, Model& m, ProxyState& state, FakeProxySystem& 
 
 // Replaces the list of open files. Most entries are built around the extension of the last
 // query, so that matches and near misses are common.
-void OpenFilesStep(Bytes& in, FakeProxySystem& sys, const std::array<std::uint8_t, 8>& extension)
+void OpenFilesStep(Bytes& in, FakeProxySystem& sys, const std::array<std::uint8_t, 8>& extension,
+                   std::size_t& long_units)
 {
     UString dotted(1, u'.');
     for (std::size_t k = 0; k < 8 && extension[k] != 0; ++k)
@@ -345,7 +347,6 @@ void OpenFilesStep(Bytes& in, FakeProxySystem& sys, const std::array<std::uint8_
     };
 
     sys.open_files.clear();
-    std::size_t units = 0;
     const int count = in.U8() % 9;
     for (int i = 0; i < count; ++i) {
         OpenEntry e;
@@ -364,8 +365,9 @@ void OpenFilesStep(Bytes& in, FakeProxySystem& sys, const std::array<std::uint8_
             break;
         case 4: {
             std::size_t n = in.U16();
-            if (units + n > list_budget)
+            if (long_units + n > long_path_budget)
                 n = 0;
+            long_units += n;
             e.path.assign(n, Unit(in.U16()));
             e.path += flipped(dotted);
             break;
@@ -391,7 +393,6 @@ void OpenFilesStep(Bytes& in, FakeProxySystem& sys, const std::array<std::uint8_
             e.path = u"\\\\srv\\share\\f" + flipped(dotted);
             e.path += raw(in.U8() % 6);
         }
-        units += e.path.size();
         sys.open_files.push_back(e);
     }
 }
@@ -521,6 +522,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FakeProxySystem sys;
     sys.now = present;
     std::array<std::uint8_t, 8> extension = {'t', 'x', 't'};
+    std::size_t long_units = 0;
     sys.open_files = {OpenEntry{u"C:\\rec\\a.txt", false}};
 
     while (!in.Done()) {
@@ -533,7 +535,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             SystemAnswersStep(in, sys);
             break;
         case 2:
-            OpenFilesStep(in, sys, extension);
+            OpenFilesStep(in, sys, extension, long_units);
             break;
         case 3:
             SetTimeStep(in, model, state, sys);
