@@ -1,7 +1,8 @@
 // A ProxySystem for tests of the request logic: a clock that stands still until moved, a
 // system-time setter and a busy timer that record their calls and fail on demand, a list of
-// open files whose enumeration fails on demand and that checks every buffer comes back, and a
-// test-client side with a window that may be missing and answers what the test says.
+// open files whose enumeration fails on demand (still reporting entries read, if asked) and
+// that checks every buffer comes back, and a test-client side with a window that may be
+// missing and answers what the test says.
 #pragma once
 
 #include "proxy_core.h"
@@ -40,6 +41,8 @@ public:
     std::vector<OpenEntry> open_files;
     bool enumeration_fails = false;
     bool buffer_on_failure = true;   // a failing enumeration still hands back a buffer
+    bool entries_on_failure = false; // ... and counts the entries it read before failing
+    bool buffer_when_empty = true;   // a successful enumeration of nothing hands back a buffer
     int enumerations = 0;
     int paths_read = 0;
     int releases = 0;
@@ -47,6 +50,7 @@ public:
 
     // Test client.
     bool window_exists = true;
+    int window_lookups = 0;
     proxy::LResult answer = 1;
     struct Sent {
         std::uint32_t message;
@@ -102,13 +106,13 @@ public:
         ++enumerations;
         if (enumeration_fails) {
             list->buffer = buffer_on_failure ? &buffer_ : nullptr;
-            list->count = 0;
+            list->count = entries_on_failure ? static_cast<std::uint32_t>(open_files.size()) : 0;
             buffer_out_ = buffer_on_failure;
             return false;
         }
-        list->buffer = &buffer_;
+        buffer_out_ = buffer_when_empty || !open_files.empty();
+        list->buffer = buffer_out_ ? &buffer_ : nullptr;
         list->count = static_cast<std::uint32_t>(open_files.size());
-        buffer_out_ = true;
         return true;
     }
 
@@ -132,7 +136,11 @@ public:
     // True when no buffer handed out is still waiting to be released.
     bool AllBuffersReleased() const { return !buffer_out_ && wrong_releases == 0; }
 
-    bool FindProxyWindow() override { return window_exists; }
+    bool FindProxyWindow() override
+    {
+        ++window_lookups;
+        return window_exists;
+    }
 
     proxy::LResult SendRequest(std::uint32_t message, proxy::WParam wParam,
                                proxy::LParam lParam) override

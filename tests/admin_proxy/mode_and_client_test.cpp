@@ -42,6 +42,15 @@ TEST(Mode, whole_command_line_chooses_mode_ignoring_letter_case)
     EXPECT_EQ(ChooseMode(sys, nullptr), ProxyMode::server);
 }
 
+TEST(Client, server_mode_has_no_client_side)
+{
+    FakeProxySystem sys;
+    RunTestClient(ProxyMode::server, sys);
+    EXPECT_EQ(sys.window_lookups, 0);
+    EXPECT_TRUE(sys.sent.empty());
+    EXPECT_TRUE(sys.shown.empty());
+}
+
 TEST(Client, no_proxy_window_sends_nothing)
 {
     for (ProxyMode mode : {ProxyMode::test_set_time, ProxyMode::test_net_find}) {
