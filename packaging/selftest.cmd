@@ -83,7 +83,7 @@ rem Direct-file mode: a copy of Quill_Spread.dll without a settings file. The ho
 rem buffers so that the recording grows for some seconds while the others look at it.
 copy /b "%release%\Quill_Spread.dll" "%work%\plain\Quill_Spread.dll" >nul
 start "" /b "%host%" "%work%\plain\Quill_Spread.dll" "%work%\rec.ts" --input "%work%\stream.ts" --buffer 10000 --pace 15 --dup "%join%:%work%\dup.ts" --drop "%leave%:1" > "%work%\host.txt" 2>&1
-"%util%" line "%work%\host.txt" "save " 60
+"%util%" line "%work%\host.txt" "save " 60 quill_record_host.exe
 set ok=1
 call :run "%util%" line "%work%\host.txt" "save 1 "
 call :result "Quill_Spread.dll: the trial host started a save to a file"
@@ -105,7 +105,7 @@ call :result "share modes: while it is saved, another process may read the recor
 rem tailgrip follows the growing recording with the packet check, through brimtank and hopover.
 "%release%\tailgrip.exe" 0 3p48199 "%work%\rec.ts" | "%release%\brimtank.exe" 1048576 65536 | "%release%\hopover.exe" "%work%\rec.ts" > "%work%\followed.ts"
 
-"%util%" line "%work%\host.txt" "stop " 120
+"%util%" line "%work%\host.txt" "stop " 120 quill_record_host.exe
 set ok=1
 call :run "%util%" line "%work%\host.txt" "fed 2632000 "
 call :run "%util%" line "%work%\host.txt" "stop 1"

@@ -4,13 +4,18 @@
 // pause, and tell whether this process runs elevated.
 //
 //   selftest_util same FILE1 FILE2              0 identical, 1 different (says where), 2 unreadable
-//   selftest_util line FILE TEXT [SECONDS]      0 once a line of FILE begins with TEXT, else 1
-//                                               after SECONDS (default 0: look once)
+//   selftest_util line FILE TEXT [SECONDS [PROGRAM]]
+//                                               0 once a line of FILE begins with TEXT, else 1
+//                                               after SECONDS (default 0: look once), or as
+//                                               soon as no process of PROGRAM (its file name)
+//                                               runs any more
 //   selftest_util sleep MILLISECONDS            0
 //   selftest_util elevated                      0 elevated, 1 not
 // A wrong command line ends with 2 and the usage text.
 #include <share.h>
 #include <windows.h>
+// needs the declarations of windows.h
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +26,7 @@ namespace {
 
 int Usage()
 {
-    std::fputs("usage: selftest_util same FILE1 FILE2 | line FILE TEXT [SECONDS] | "
+    std::fputs("usage: selftest_util same FILE1 FILE2 | line FILE TEXT [SECONDS [PROGRAM]] | "
                "sleep MILLISECONDS | elevated\n",
                stderr);
     return 2;
@@ -79,7 +84,24 @@ bool HasLine(const wchar_t* path, const char* text)
     return found;
 }
 
-int Line(const wchar_t* path, const wchar_t* text, const wchar_t* seconds)
+// Whether a process runs whose program file has this name.
+bool Running(const wchar_t* program)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return true;  // cannot tell: wait the whole time
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry))
+        found = _wcsicmp(entry.szExeFile, program) == 0;
+    CloseHandle(snapshot);
+    return found;
+}
+
+// program may be null: then only the time limit ends the wait.
+int Line(const wchar_t* path, const wchar_t* text, const wchar_t* seconds, const wchar_t* program)
 {
     // The reports of the trial host are UTF-8.
     char narrow[1024];
@@ -89,9 +111,12 @@ int Line(const wchar_t* path, const wchar_t* text, const wchar_t* seconds)
     // GetTickCount wraps after 49 days; the unsigned difference does not mind.
     DWORD start = GetTickCount();
     for (;;) {
+        // Whether the program still runs is asked first: a line it wrote just before it
+        // ended is then still found.
+        bool gone = program != nullptr && !Running(program);
         if (HasLine(path, narrow))
             return 0;
-        if (GetTickCount() - start >= limit)
+        if (gone || GetTickCount() - start >= limit)
             return 1;
         Sleep(100);
     }
@@ -117,8 +142,8 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc == 4 && std::wcscmp(argv[1], L"same") == 0)
         return Same(argv[2], argv[3]);
-    if ((argc == 4 || argc == 5) && std::wcscmp(argv[1], L"line") == 0)
-        return Line(argv[2], argv[3], argc == 5 ? argv[4] : L"0");
+    if (argc >= 4 && argc <= 6 && std::wcscmp(argv[1], L"line") == 0)
+        return Line(argv[2], argv[3], argc >= 5 ? argv[4] : L"0", argc == 6 ? argv[5] : nullptr);
     if (argc == 3 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
         return 0;
