@@ -236,6 +236,9 @@ if %failed% EQU 0 (
 ) else (
   if defined work echo      the files of the checks are in %work%
 )
+rem Started by a double click, the window would close before anyone could read it.
+echo !cmdcmdline! | find /i "%~nx0" >nul 2>&1
+if not errorlevel 1 pause
 exit /b %failed%
 
 rem call :result "what was checked": counts the check and prints it, passed when ok is 1.
