@@ -19,8 +19,8 @@ done
 
 from="dd if=/dev/zero bs=1M count=$size_mib status=none"
 to="cat >/dev/null"
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+scratch_dir work
+out=$work/table
 
 echo "brimtank: $size_mib MiB through pipes, buffers of $ring bytes"
 bench_run "$size" "${ROUNDS:-5}" cat \

@@ -2,17 +2,17 @@
 # hopover against cat for 1 GiB: half through the pipe, half continued from the file, so both
 # phases count. cat does the same job as two cats (pipe, then the file's tail).
 # Target: at least 0.95 of cat's throughput.
+#   SIZE_MIB (default 1024), ROUNDS (default 5), BIN (the folder of the native programs)
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 bin=${BIN:-$here/../build/native/bin}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-size=$((1024 * 1048576))
+scratch_dir work
+size=$((${SIZE_MIB:-1024} * 1048576))
 half=$((size / 2))
-head -c "$size" /dev/urandom >"$work/stream.ts"
+generate --random --size "$size" >"$work/stream.ts"
 head -c "$half" "$work/stream.ts" >"$work/first-half.ts"
 
-echo "hopover: 1 GiB, half from the pipe and half from the file, to /dev/null"
+echo "hopover: $((size / 1048576)) MiB, half from the pipe and half from the file, to /dev/null"
 bench_run "$size" "${ROUNDS:-5}" cat \
   cat "cat $work/first-half.ts | { cat; tail -c +$((half + 1)) $work/stream.ts; } >/dev/null" \
   hopover "cat $work/first-half.ts | $bin/hopover $work/stream.ts >/dev/null"

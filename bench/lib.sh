@@ -6,7 +6,10 @@
 # slow spell of the machine falls on all of them alike, and prints per contender the median wall
 # time, the throughput in MiB/s for BYTES, the throughput as a ratio to BASELINE's, and the
 # largest peak resident memory seen. Each command is a bash command line; it must move BYTES.
+# What the benchmarks share with the other scripts (scratch folders, clean-up, wine, the stream
+# generator) comes from scripts/lib.sh.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 
 bench_run() {
   local bytes=$1 rounds=$2 baseline=$3
@@ -18,7 +21,7 @@ bench_run() {
     shift 2
   done
   local tmp
-  tmp=$(mktemp -d)
+  scratch_dir tmp
   local r i t0 t1
   for ((r = 0; r < rounds; r++)); do
     for i in "${!labels[@]}"; do
@@ -42,5 +45,4 @@ bench_run() {
     awk -v l="${labels[$i]}" -v us="$us" -v b="$bytes" -v base="$base_us" -v kb="$mem" 'BEGIN {
       printf "%-28s %12.1f %10.1f %10.2f %12.1f\n", l, us / 1000, (b / 1048576) / (us / 1e6), base / us, kb / 1024 }'
   done
-  rm -rf "$tmp"
 }

@@ -12,14 +12,13 @@
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 build=${BUILD:-$here/../build}
-work=$(mktemp -d)
-trap 'rm -rf "$work"; [ -n "${wine_started:-}" ] && "$here/../scripts/wine-fixture" stop' EXIT
+scratch_dir work
 size=$((${SIZE_MIB:-1024} * 1048576))
 rounds=${ROUNDS:-3}
 out=${OUT_DIR:-$work}/quill-bench-$$
 mkdir -p "$out"
-trap 'rm -rf "$work" "$out"; [ -n "${wine_started:-}" ] && "$here/../scripts/wine-fixture" stop' EXIT
-head -c "$size" /dev/urandom >"$work/stream.ts"
+on_exit rm -rf "$out"
+generate --random --size "$size" >"$work/stream.ts"
 # A private copy of the library: no settings file beside it, so it writes files itself.
 cp "$build/native/bin/Quill_Spread.so" "$work/Quill_Spread.so"
 
@@ -56,19 +55,15 @@ rm -f "$out"/out*.ts
 windows=$build/${WINDOWS_PRESET:-windows-x64}
 winhost=$windows/tests/quill_record_host.exe
 if [ -e "$winhost" ] && command -v wine >/dev/null; then
-  if [ -z "${WINEPREFIX:-}" ]; then
-    export WINEPREFIX=$windows/wineprefix WINEDLLOVERRIDES="mscoree,mshtml="
-    wine_started=1
-    "$here/../scripts/wine-fixture" start
-  fi
-  export WINEDEBUG=-all
+  wine_fixtures "${windows##*/}"
+  WINEPREFIX=$(wine_prefix "${windows##*/}")
+  export WINEPREFIX
   cp "$windows/bin/Quill_Spread.dll" "$work/Quill_Spread.dll"
-  z() { echo "Z:${1//\//\\}"; }
   for n in ${WINE_FANOUT-1 4}; do
     echo "wine, ${windows##*/}: $((size / 1048576)) MiB to $n file(s)"
     warm_run "$size" "$rounds" raw \
-      raw "wine $winhost - '$(z "$out/out1.ts")' --input '$(z "$work/stream.ts")' --raw$(dups "$n" "$(z "$out/out")" "") >/dev/null" \
-      Quill_Spread "wine $winhost '$(z "$work/Quill_Spread.dll")' '$(z "$out/out1.ts")' --input '$(z "$work/stream.ts")' --overwrite$(dups "$n" "$(z "$out/out")" :1) >/dev/null"
+      raw "wine $winhost - '$(winpath "$out/out1.ts")' --input '$(winpath "$work/stream.ts")' --raw$(dups "$n" "$(winpath "$out/out")" "") >/dev/null" \
+      Quill_Spread "wine $winhost '$(winpath "$work/Quill_Spread.dll")' '$(winpath "$out/out1.ts")' --input '$(winpath "$work/stream.ts")' --overwrite$(dups "$n" "$(winpath "$out/out")" :1) >/dev/null"
     echo
   done
 fi

@@ -10,25 +10,12 @@
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 bin=${BIN:-$here/../build/native/bin}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch_dir work
 size=${SIZE:-$((1024 * 1048576))}
 stream=$work/stream.ts
 
-# Packets of 188 bytes, each beginning with 0x47, random bytes elsewhere.
-python3 - "$stream" "$size" <<'PY'
-import os, sys
-path, size = sys.argv[1], int(sys.argv[2])
-packet = 188
-chunk = bytearray(os.urandom(packet * 5000))
-chunk[::packet] = b"\x47" * 5000
-with open(path, "wb") as f:
-    left = size
-    while left > 0:
-        n = min(left, len(chunk))
-        f.write(chunk[:n])
-        left -= n
-PY
+# Packets of 188 bytes, each beginning with 0x47.
+generate --size "$size" >"$stream"
 cat "$stream" >/dev/null   # into the page cache, so every contender reads from memory
 
 echo "tailgrip: catching up on $((size / 1048576)) MiB of packets, to /dev/null"
@@ -59,11 +46,15 @@ idle "tail -f -s 0.2" timeout 5 tail ---disable-inotify -f -s 0.2 -c 0 "$stream"
 
 echo
 echo "tailgrip: latency from an append to its arrival on standard output"
+# The appended bytes come from the generator: at most 100000 of them per append.
+appends=${APPENDS:-40}
+generate --random --size $((appends * 100000)) >"$work/pieces.bin"
 latency() {
-  python3 - "$work/live.ts" "${APPENDS:-40}" "$@" <<'PY'
+  python3 - "$work/live.ts" "$work/pieces.bin" "$appends" "$@" <<'PY'
 import os, random, select, statistics, subprocess, sys, time
-path, appends, label, cmd = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4:]
+path, pieces, appends, label, cmd = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5:]
 open(path, "wb").close()
+source = open(pieces, "rb")
 rng = random.Random(7)
 proc = subprocess.Popen(cmd + [path], stdout=subprocess.PIPE)
 fd = proc.stdout.fileno()
@@ -71,7 +62,7 @@ time.sleep(0.5)
 latencies, held_back, sent, got = [], 0, 0, 0
 with open(path, "ab", buffering=0) as w:
     for _ in range(appends):
-        piece = os.urandom(rng.choice([1, 188, 1000, 4095, 4097, 65423, 65537, 100000]))
+        piece = source.read(rng.choice([1, 188, 1000, 4095, 4097, 65423, 65537, 100000]))
         t0 = time.monotonic()
         w.write(piece)
         sent += len(piece)
