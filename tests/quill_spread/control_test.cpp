@@ -386,9 +386,9 @@ TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
     chmod(editor.c_str(), 0755);
     Load();
     for (const char* variable : {"PATH", "VISUAL", "EDITOR"}) {
-        unsetenv("VISUAL");
+        // An empty variable counts as none, and an empty entry of PATH names no folder.
+        setenv("VISUAL", "", 1);
         unsetenv("EDITOR");
-        // An empty entry of PATH names no folder.
         setenv("PATH", (":" + dir.path() + (variable[0] == 'P' ? ":" + bin : "")).c_str(), 1);
         if (variable[0] != 'P')
             setenv(variable, editor.c_str(), 1);
@@ -402,7 +402,7 @@ TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
 
     // Without any editor the call reports "no association".
     unsetenv("VISUAL");
-    unsetenv("EDITOR");
+    setenv("EDITOR", "", 1);
     EXPECT_EQ(q.Setting(), 31);
     restore("PATH", path);
     restore("VISUAL", visual);

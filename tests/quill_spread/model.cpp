@@ -429,7 +429,8 @@ U16 Model::Impl::RandomName()
     // non-ASCII names, and two lone surrogates that the file system sees as one name.
     static const char16_t* const names[] = {
         u"a.ts", u"A.ts", u"a-(1).ts", u"b.ts", u"c", u"d.e.ts", u".ts", u"x.d\\y",
-        u"\u00e9t\u00e9.ts", u"\U0001F4FA.ts", u"\xD800.ts", u"\xDC00.ts", u"missing/x.ts"};
+        u"\u00e9t\u00e9.ts", u"\U0001F4FA.ts", u"\xD800.ts", u"\xDC00.ts", u"\xD800\xE000.ts",
+        u"missing/x.ts"};
     std::uint32_t n = sizeof names / sizeof names[0];
     if (Chance(15)) {
         // Around the 512-unit limit of a save's path and of the numbered names.

@@ -47,7 +47,7 @@ TEST_F(ProfileTest, lines_that_hold_a_key_and_lines_that_do_not)
                                      "half=\"open\n"
                                      "empty=\n"
                                      "key_2=two\n"
-                                     "text=\xc3\xa9\xf0\x9f\x93\xba \xff\xc3(\xe2\x82\n"
+                                     "text=\xc3\xa9\xf0\x9f\x93\xba \xff\xc3(\xe2\x82\xf4\x90\x80\x80\n"
                                      "last=no line break"));
     EXPECT_EQ(Get(u"SET", u"outside"), u"<none>");  // before any section
     EXPECT_EQ(Get(u"other", u"K"), u"other");
@@ -57,8 +57,8 @@ TEST_F(ProfileTest, lines_that_hold_a_key_and_lines_that_do_not)
     EXPECT_EQ(Get(u"SET", u"empty"), u"");
     EXPECT_EQ(plat_posix::ProfileInt(u"SET", u"empty", 42, file.c_str()), 42u);
     EXPECT_EQ(Get(u"SET", u"KEY_2"), u"two");
-    // UTF-8, and bytes that are not UTF-8 as replacement characters.
-    EXPECT_EQ(Get(u"SET", u"text"), u"\u00e9\U0001F4FA \uFFFD\uFFFD(\uFFFD");
+    // UTF-8, and bytes that are not UTF-8 (or beyond Unicode) as replacement characters.
+    EXPECT_EQ(Get(u"SET", u"text"), u"\u00e9\U0001F4FA \uFFFD\uFFFD(\uFFFD\uFFFD");
     EXPECT_EQ(Get(u"SET", u"last"), u"no line break");
     EXPECT_EQ(Get(u"SET", u"no equals sign"), u"<none>");
     EXPECT_EQ(Get(u"unclosed", u"half"), u"<none>");
