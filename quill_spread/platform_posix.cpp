@@ -79,13 +79,12 @@ void DeleteLock(LockStorage* lock)
 }
 
 // O_EXCL refuses an existing file as CREATE_NEW does; without it the file is replaced as by
-// CREATE_ALWAYS. POSIX has no share modes, so other processes may open the file however they
-// like; but Windows refuses a second writer, so that replacing a file that one of our outputs
-// still writes falls back to a numbered name instead of cutting the recording under it. An
-// exclusive lock on every output stands in for that (among our own outputs and any program that
-// honours flock), and the file is emptied only once the lock is held (a device or a pipe, which
-// cannot be emptied, is left as O_TRUNC leaves it). A file system without flock goes on
-// without it.
+// CREATE_ALWAYS. On Windows the share mode also refuses a second writer while an output holds
+// the file, and CreateUniqueFile falls back to a numbered name. POSIX has no share modes: an
+// exclusive flock stands in among our own outputs (and programs that honour it), and the file
+// is emptied only once the lock is held, so that a recording is never cut under its output. A
+// device or a pipe, which cannot be emptied, is left as O_TRUNC leaves it; a file system
+// without flock goes on without the lock.
 HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
 {
     int fd = open(Narrow(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL),

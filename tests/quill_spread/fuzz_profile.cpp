@@ -169,25 +169,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         unlink(path.c_str());
     }
 
-    std::vector<U16> sections = {u"SET", u"set", u"A", u"b"};
-    std::vector<U16> keys = {u"WritePlugin", u"DataUnit", u"k", u"K", u"x"};
-    for (int op = 0; op < 8 && in.remaining_bytes() > 0; ++op) {
+    // The keys watched: every key of these sections, and each key written before.
+    const std::vector<U16> sections = {u"SET", u"set", u"A", u"b"};
+    const std::vector<U16> keys = {u"WritePlugin", u"DataUnit", u"k", u"K", u"x"};
+    std::vector<Name> names;
+    for (const U16& s : sections) {
+        for (const U16& k : keys)
+            names.push_back({s, k});
+    }
+    for (int op = 0; op < 6 && in.remaining_bytes() > 0; ++op) {
         U16 section = Pick(in, sections);
         U16 key = Pick(in, keys);
         U16 value = in.ConsumeBool() ? Text(in, 64) : Text(in, 12);
         int fallback = in.ConsumeIntegral<int>();
-        sections.push_back(section);
-        keys.push_back(key);
 
-        // Every key of the pool as it reads now; reading survives any content.
-        std::vector<Name> names;
+        // Each of them as it reads now; reading survives any content.
         std::vector<U16> before;
-        for (const U16& s : sections) {
-            for (const U16& k : keys) {
-                names.push_back({s, k});
-                before.push_back(Read(s, k, u"<none>", 4096));
-            }
-        }
+        for (const Name& n : names)
+            before.push_back(Read(n.section, n.key, u"<none>", 4096));
         plat_posix::ProfileInt(section.c_str(), key.c_str(), fallback, file.c_str());
 
         BOOL wrote = plat_posix::WriteProfileString(section.c_str(), key.c_str(), value.c_str(),
@@ -222,6 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         plat_posix::WriteProfileString(section.c_str(), key.c_str(), value.c_str(), file.c_str());
         if (FileBytes() != after)
             Oracle(what + "writing it again changed the file");
+        names.push_back({section, key});
     }
     return 0;
 }
