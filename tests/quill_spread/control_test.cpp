@@ -9,6 +9,9 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <utility>
 #endif
 
 using namespace quill_test;
@@ -277,15 +280,17 @@ TEST_F(QuillTest, data_unit_setting_places_the_start_of_added_outputs)
         std::string line;
         std::size_t unit;
     };
-    // Numbers are read as the profile functions of Windows read them: prefixes choose the base,
-    // digits end at the first other character, and the value wraps at 2^32; "-4" is 2^32 - 4, a
-    // unit whose first boundary lies far beyond this stream.
+    // Numbers are read as the profile functions of Windows read them: an optional sign, prefixes
+    // choose the base (a "0" before another letter is a digit), digits of either case end at the
+    // first other character, and the value wraps at 2^32; "-4" is 2^32 - 4, a unit whose first
+    // boundary lies far beyond this stream.
     const Case cases[] = {
         {"WritePlugin=", 188},     {"DataUnit=", 188},       {"DataUnit=0", 1},
         {"DataUnit=1", 1},         {"DataUnit=2", 2},        {"DataUnit=376", 376},
         {"dataunit = 204 ", 204},  {"DataUnit=94 bytes", 94}, {"DataUnit=0x10", 16},
         {"DataUnit=0o17", 15},     {"DataUnit=0b11", 3},     {"DataUnit=4294967298", 2},
-        {"DataUnit=-4", stream.size()},
+        {"DataUnit=-4", stream.size()}, {"DataUnit=+94", 94}, {"DataUnit=0x1F", 31},
+        {"DataUnit=0z5", 1},       {"DataUnit=94~", 94},
     };
     for (const Case& c : cases) {
         WriteSettings({c.line});
@@ -358,30 +363,50 @@ TEST_F(QuillTest, settings_are_found_after_the_host_changed_directory)
 
 TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
 {
-    if (system("command -v xdg-open >/dev/null 2>&1") == 0)
-        GTEST_SKIP() << "xdg-open is installed and would take the file";
-    // An editor that only notes which file it was given.
+    // The desktop's opener when PATH has one, else $VISUAL, else $EDITOR: each here an editor
+    // that only notes which file it was given.
+    auto saved = [](const char* name) {
+        const char* value = getenv(name);
+        return std::make_pair(value != nullptr, std::string(value != nullptr ? value : ""));
+    };
+    auto restore = [](const char* name, const std::pair<bool, std::string>& value) {
+        if (value.first)
+            setenv(name, value.second.c_str(), 1);
+        else
+            unsetenv(name);
+    };
+    auto path = saved("PATH"), visual = saved("VISUAL"), editor_var = saved("EDITOR");
+    std::string bin = dir.File("bin");
+    ASSERT_TRUE(MakeDir(bin));
     std::string marker = dir.File("edited");
-    std::string editor = dir.File("editor.sh");
-    ASSERT_TRUE(test_support::WriteFileBytes(editor, "#!/bin/sh\nprintf %s \"$1\" > " + marker + ".tmp && mv " +
-                                                         marker + ".tmp " + marker + "\n"));
+    std::string editor = bin + "/xdg-open";
+    ASSERT_TRUE(test_support::WriteFileBytes(editor, "#!/bin/sh\nprintf %s \"$1\" > " + marker +
+                                                         ".tmp && /bin/mv " + marker + ".tmp " +
+                                                         marker + "\n"));
     chmod(editor.c_str(), 0755);
-    setenv("VISUAL", editor.c_str(), 1);
     Load();
-    INT_PTR opened = q.Setting(nullptr);
-    unsetenv("VISUAL");
-    EXPECT_GT(opened, 32);
-    for (int i = 0; i < 500 && !FileExists(marker); ++i)
-        test_support::os::SleepMs(10);
-    EXPECT_EQ(ReadFileBytes(marker), ini_path);
+    for (const char* variable : {"PATH", "VISUAL", "EDITOR"}) {
+        // An empty variable counts as none, and an empty entry of PATH names no folder.
+        setenv("VISUAL", "", 1);
+        unsetenv("EDITOR");
+        setenv("PATH", (":" + dir.path() + (variable[0] == 'P' ? ":" + bin : "")).c_str(), 1);
+        if (variable[0] != 'P')
+            setenv(variable, editor.c_str(), 1);
+        std::remove(marker.c_str());
+        INT_PTR opened = q.Setting(nullptr);
+        EXPECT_GT(opened, 32) << variable;
+        for (int i = 0; i < 500 && !FileExists(marker); ++i)
+            test_support::os::SleepMs(10);
+        EXPECT_EQ(ReadFileBytes(marker), ini_path) << variable;
+    }
 
     // Without any editor the call reports "no association".
-    const char* had_editor = getenv("EDITOR");
-    std::string saved = had_editor != nullptr ? had_editor : "";
-    unsetenv("EDITOR");
+    unsetenv("VISUAL");
+    setenv("EDITOR", "", 1);
     EXPECT_EQ(q.Setting(nullptr), 31);
-    if (had_editor != nullptr)
-        setenv("EDITOR", saved.c_str(), 1);
+    restore("PATH", path);
+    restore("VISUAL", visual);
+    restore("EDITOR", editor_var);
 }
 #endif
 

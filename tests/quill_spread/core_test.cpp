@@ -1,12 +1,16 @@
 // The portable core linked directly, over the test seam, to see inside and to inject faults:
 // the data unit taken from the settings, writes that fail or stop short, and a nested plug-in
 // inside the test program.
+#include "platform_posix.h"
 #include "plugin_library.h"
 #include "state.h"
 #include "test_files.h"
 #include "test_seam.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -67,8 +71,9 @@ TEST_F(CoreTest, library_path_unknown_gives_unit_one_and_direct_files)
 TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
 {
     // The settings path is the library's path with ".ini" appended, in 512 units: 507 is the
-    // longest library path that leaves room for it.
-    for (std::size_t length : {507u, 508u}) {
+    // longest library path that leaves room for it. One of 512 units does not even fit the
+    // buffer the library's path is asked into.
+    for (std::size_t length : {507u, 508u, 512u}) {
         std::string lib = quill_test::DirOfLength(dir.path(), length - 5) + "/q.so";
         ASSERT_EQ(lib.size(), length);
         ASSERT_TRUE(WriteFileBytes(lib, ""));
@@ -102,10 +107,18 @@ TEST_F(CoreTest, numbered_suffix_goes_before_the_extension)
     WCHAR path[MAX_SAVE_PATH] = u"/no/such/dir.d/news.ts";
     EXPECT_EQ(CreateUniqueFile(path, MAX_SAVE_PATH, 0), INVALID_HANDLE_VALUE);
     EXPECT_EQ(std::u16string(path), u"/no/such/dir.d/news.ts");
+    // A bare name, neither folder nor extension, too long for any file system to create.
+    std::u16string bare(300, u'n');
+    std::u16string kept = bare;
+    EXPECT_EQ(CreateUniqueFile(&bare[0], MAX_SAVE_PATH, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(bare, kept);
 
+    // As wsprintfW's "-(%d)%s".
     WCHAR out[32];
     EXPECT_EQ(plat::FormatNumbered(out, 999, u".ts"), 9);
     EXPECT_EQ(std::u16string(out), u"-(999).ts");
+    EXPECT_EQ(plat::FormatNumbered(out, -12, u""), 6);
+    EXPECT_EQ(std::u16string(out), u"-(-12)");
 }
 
 // A nested plug-in inside the test program that, from its AddTSBuff, asks the library for the
@@ -151,15 +164,19 @@ plat::Proc P(Fn fn)
 }
 }  // namespace calling_back
 
+// The six functions of the nested plug-in above.
+std::map<std::string, plat::Proc> NestedFunctions()
+{
+    using namespace calling_back;
+    return {{"CreateCtrl", P(CreateCtrl)},           {"DeleteCtrl", P(DeleteCtrl)},
+            {"StartSave", P(StartSave)},             {"StopSave", P(StopSave)},
+            {"GetSaveFilePath", P(GetSaveFilePath)}, {"AddTSBuff", P(AddTSBuff)}};
+}
+
 TEST_F(CoreTest, nested_plugin_may_call_the_library_again_on_the_same_thread)
 {
     using namespace calling_back;
-    test_seam::ProvideModule("inside.so", {{"CreateCtrl", P(CreateCtrl)},
-                                           {"DeleteCtrl", P(DeleteCtrl)},
-                                           {"StartSave", P(StartSave)},
-                                           {"StopSave", P(StopSave)},
-                                           {"GetSaveFilePath", P(GetSaveFilePath)},
-                                           {"AddTSBuff", P(AddTSBuff)}});
+    test_seam::ProvideModule("inside.so", NestedFunctions());
     Settings("WritePlugin=inside.so\n");
     DWORD id = 0;
     ASSERT_TRUE(::CreateCtrl(&id));
@@ -175,6 +192,87 @@ TEST_F(CoreTest, nested_plugin_may_call_the_library_again_on_the_same_thread)
     EXPECT_EQ(std::u16string(path_seen), u"/nested/news.ts");
     EXPECT_TRUE(::DeleteCtrl(id));
     EXPECT_FALSE(test_seam::ModuleHeld("inside.so"));
+}
+
+TEST_F(CoreTest, nested_plugin_is_found_by_the_last_separator_of_either_kind)
+{
+    auto nested_after_create = [&](const std::string& lib, const std::string& expect_name) {
+        test_seam::ProvideModule(expect_name, NestedFunctions());
+        test_seam::SetModulePath(lib.c_str());
+        EXPECT_TRUE(WriteFileBytes(dir.File(lib.substr(lib.rfind('/') + 1)) + ".ini",
+                                   "[SET]\nWritePlugin=inner.so\n"));
+        DWORD id = 0;
+        EXPECT_TRUE(CreateCtrl(&id));
+        bool nested = test_seam::ModuleHeld(expect_name);
+        EXPECT_TRUE(DeleteCtrl(id));
+        return nested;
+    };
+    // A backslash ends the folder as a slash does: the plug-in's name keeps "lib\\".
+    ASSERT_TRUE(WriteFileBytes(dir.File("lib\\q.so"), ""));
+    EXPECT_TRUE(nested_after_create(dir.File("lib\\q.so"), "lib\\inner.so"));
+    // A library path without a folder: the plug-in's path is its bare name.
+    ASSERT_TRUE(WriteFileBytes(dir.File("q.so"), ""));
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    bool bare = nested_after_create("q.so", "inner.so");
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_TRUE(bare);
+}
+
+TEST_F(CoreTest, plugin_lacking_any_function_is_released)
+{
+    for (const char* lacking : {"CreateCtrl", "DeleteCtrl", "StartSave", "StopSave",
+                                "GetSaveFilePath", "AddTSBuff"}) {
+        std::map<std::string, plat::Proc> functions = NestedFunctions();
+        functions.erase(lacking);
+        std::string name = std::string("lacks-") + lacking + ".so";
+        test_seam::ProvideModule(name, functions);
+        Settings("WritePlugin=" + name + "\n");
+        DWORD id = 0;
+        ASSERT_TRUE(CreateCtrl(&id));
+        EXPECT_FALSE(InNestedMode()) << lacking;
+        EXPECT_FALSE(test_seam::ModuleHeld(name)) << lacking;
+        EXPECT_TRUE(DeleteCtrl(id));
+    }
+}
+
+TEST_F(CoreTest, library_in_a_folder_with_a_non_ascii_name_finds_its_settings)
+{
+    // A letter of two UTF-8 bytes, one of three and one of four (a surrogate pair in UTF-16).
+    std::string folder = dir.File("\xc3\x9c" "ber \xe6\x97\xa5\xf0\x9f\x93\xba");
+    ASSERT_TRUE(quill_test::MakeDir(folder));
+    std::string lib = folder + "/q.so";
+    ASSERT_TRUE(WriteFileBytes(lib, ""));
+    ASSERT_TRUE(WriteFileBytes(lib + ".ini", "[SET]\nDataUnit=94\n"));
+    test_seam::SetModulePath(lib.c_str());
+    EXPECT_EQ(DataUnitAfterCreate(), 94u);
+}
+
+TEST_F(CoreTest, device_as_output_is_written_as_it_is)
+{
+    // A device cannot be emptied: replacing it leaves it as it is, and it takes the stream.
+    DWORD id = 0;
+    ASSERT_TRUE(CreateCtrl(&id));
+    ASSERT_TRUE(StartSave(id, u"/dev/null", 1, 0));
+    const BYTE data[188] = {0x47};
+    DWORD ws = 0;
+    EXPECT_TRUE(AddTSBuff(id, data, sizeof data, &ws));
+    EXPECT_EQ(ws, sizeof data);
+}
+
+TEST_F(CoreTest, process_end_leaves_open_files_to_the_system)
+{
+    // When the process ends rather than the library being unloaded, nothing is closed: the
+    // system does that, and other libraries' code may already be gone.
+    std::string file = dir.File("left.ts");
+    DWORD id = 0;
+    ASSERT_TRUE(CreateCtrl(&id));
+    ASSERT_TRUE(StartSave(id, std::u16string(file.begin(), file.end()).c_str(), 0, 0));
+    int fd = plat_posix::FdOf(plugInState.slots[id - 1].outputs[0].file);
+    ProcessDetach(false);
+    ProcessAttach(nullptr);  // this test program goes on, with a fresh lock
+    EXPECT_NE(fcntl(fd, F_GETFD), -1);
 }
 
 // A save of control 1 to main.ts plus duplicates, fed from one stream.
@@ -241,10 +339,15 @@ TEST_F(WriteFaultTest, buffer_nobody_took_leaves_the_position)
     EXPECT_EQ(Slot().outputCount, 2u);
 }
 
-TEST_F(WriteFaultTest, short_writes_still_deliver_every_byte)
+TEST_F(WriteFaultTest, short_and_interrupted_writes_still_deliver_every_byte)
 {
     ASSERT_EQ(Add("two.ts"), 2u);
-    test_seam::ShortWrites(7);
+    test_seam::PlanWrites([]() {
+        test_seam::WriteFault fault;
+        fault.maxPiece = 7;
+        fault.interrupted = true;
+        return fault;
+    });
     DWORD ws = 0;
     std::size_t fed = 0;
     for (std::size_t size : {1u, 6u, 7u, 8u, 1000u, 65536u, 3u}) {

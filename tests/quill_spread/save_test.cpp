@@ -98,6 +98,19 @@ TEST_F(SaveTest, name_that_cannot_be_replaced_falls_back_even_with_overwrite)
     CloseHandle(holder);
     EXPECT_EQ(ReadFileBytes(dir.File("locked.ts")), "old");
 #endif
+    // Nor can a file that another output of ours still writes (on POSIX, where there are no
+    // share modes, this once cut the running recording and both wrote into one file).
+    DWORD other = NewCtrl();
+    WStr live = Path("live.ts");
+    ASSERT_TRUE(q.StartSave(other, live.c_str(), 0, 0));
+    const BYTE data[3] = {1, 2, 3};
+    DWORD ws = 0;
+    ASSERT_TRUE(q.AddTSBuff(other, data, 3, &ws));
+    EXPECT_TRUE(q.StartSave(id, live.c_str(), 1, 0));
+    EXPECT_EQ(lib.SavePath(id), Path("live-(1).ts"));
+    ASSERT_TRUE(q.AddTSBuff(other, data, 3, &ws));
+    EXPECT_TRUE(q.DeleteCtrl(other));
+    EXPECT_EQ(ReadFileBytes(dir.File("live.ts")), std::string("\1\2\3\1\2\3"));
 }
 
 TEST_F(SaveTest, unloading_closes_files_left_open)

@@ -43,14 +43,22 @@ BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
         errno = ENOSPC;
         return FALSE;
     }
-    if (fault.maxPiece == 0)
+    if (fault.maxPiece == 0 && !fault.interrupted)
         return plat::osSeam.WriteOutput(file, data, size, written);
-    // The library's own loop, over a write(2) that stops short.
+    // The library's own loop, over a write(2) that stops short or is interrupted.
     int fd = plat_posix::FdOf(file);
-    std::size_t limit = fault.maxPiece;
+    std::size_t limit = fault.maxPiece != 0 ? fault.maxPiece : size;
+    bool interrupt = fault.interrupted;
     std::size_t done;
     bool ok = plat_posix::WriteAllWith(
-        [fd, limit](const char* p, std::size_t n) { return write(fd, p, std::min(n, limit)); },
+        [fd, limit, &interrupt](const char* p, std::size_t n) -> ssize_t {
+            if (interrupt) {
+                interrupt = false;
+                errno = EINTR;
+                return -1;
+            }
+            return write(fd, p, std::min(n, limit));
+        },
         data, size, &done);
     *written = static_cast<DWORD>(done);
     return ok ? TRUE : FALSE;
@@ -137,19 +145,6 @@ void FailWrites(int afterCalls, bool persist)
             if (!persist)
                 left = -1;
         }
-        return fault;
-    });
-}
-
-void ShortWrites(std::size_t maxBytes)
-{
-    if (maxBytes == 0) {
-        PlanWrites(nullptr);
-        return;
-    }
-    PlanWrites([maxBytes]() {
-        WriteFault fault;
-        fault.maxPiece = maxBytes;
         return fault;
     });
 }

@@ -1,8 +1,8 @@
 // The seam of the in-process tests: a wrapper of the library's POSIX seam that a test program
 // links in place of the library's entry file. It passes every call on to the real seam except
 // where a test asks otherwise, call by call: an output write that fails as on a full disk, or
-// whose write(2) calls stop short, so the layer's own write loop has to put the output
-// together; the path the library takes for its own file (so its settings and the nested
+// whose write(2) calls stop short or are interrupted, so the layer's own write loop has to put
+// the output together; the path the library takes for its own file (so its settings and the nested
 // plug-in come from a scratch directory); and nested plug-ins that live in the test program.
 //
 // Linking it also stands in for loading the library: the core is attached before main and
@@ -22,6 +22,7 @@ namespace test_seam {
 struct WriteFault {
     bool fail = false;          // nothing is written and the write fails (ENOSPC)
     std::size_t maxPiece = 0;   // else each write(2) moves at most this many bytes; 0: no limit
+    bool interrupted = false;   // and the first write(2) is cut off by a signal (EINTR)
 };
 
 // Chooses how each output write goes, in the order the library writes; empty: they all go
@@ -30,8 +31,6 @@ void PlanWrites(std::function<WriteFault()> plan);
 // The next afterCalls output writes go through; the one after fails without writing anything,
 // and so does every later one when persist. A negative afterCalls switches faults off.
 void FailWrites(int afterCalls, bool persist);
-// Each write(2) of an output moves at most maxBytes (0: no limit), as a pipe or a full disk may.
-void ShortWrites(std::size_t maxBytes);
 // Output writes failed by the plan since it was set.
 int FailedWrites();
 
