@@ -3,6 +3,7 @@
 // anything is read or written, never a crash; where one can (programs are large-address-aware,
 // so a 32-bit process on 64-bit Windows has 4 GiB of address space), it is byte-exact.
 #include "brimtank_core.h"
+#include "counting_io.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -14,32 +15,7 @@
 
 namespace {
 
-// Input from memory, output to memory; the main thread reads, the writer thread writes.
-class MemoryIo final : public brimtank::RingIo {
-public:
-    explicit MemoryIo(const std::string& input) : input_(input) {}
-    std::size_t Read(unsigned char* into, std::size_t count) override
-    {
-        ++reads;
-        std::size_t n = std::min(count, input_.size() - at_);
-        input_.copy(reinterpret_cast<char*>(into), n, at_);
-        at_ += n;
-        return n;
-    }
-    std::size_t Write(const unsigned char* from, std::size_t count) override
-    {
-        out.append(reinterpret_cast<const char*>(from), count);
-        return count;
-    }
-    void Flush() override {}
-
-    int reads = 0;
-    std::string out;
-
-private:
-    const std::string& input_;
-    std::size_t at_ = 0;
-};
+using brimtank_test::CountingIo;
 
 TEST(LargeRing, one_gib_ring_fails_cleanly_without_room_and_is_exact_with_it)
 {
@@ -51,17 +27,17 @@ TEST(LargeRing, one_gib_ring_fails_cleanly_without_room_and_is_exact_with_it)
     std::vector<void*> taken;
     while (void* p = VirtualAlloc(nullptr, settings.ring_size, MEM_RESERVE, PAGE_NOACCESS))
         taken.push_back(p);
-    MemoryIo starved(input);
+    CountingIo starved(input);
     int code = brimtank::RunRing(settings, starved);
     for (void* p : taken)
         VirtualFree(p, 0, MEM_RELEASE);
     EXPECT_EQ(code, 1);
     EXPECT_EQ(starved.reads, 0);
-    EXPECT_EQ(starved.out.size(), 0u);
+    EXPECT_EQ(starved.output.size(), 0u);
 
-    MemoryIo io(input);
+    CountingIo io(input);
     EXPECT_EQ(brimtank::RunRing(settings, io), 0);
-    EXPECT_TRUE(io.out == input) << io.out.size() << " of " << input.size() << " bytes";
+    EXPECT_TRUE(io.output == input) << io.output.size() << " of " << input.size() << " bytes";
 }
 
 }  // namespace

@@ -2,12 +2,12 @@
 // code 1 before any byte moves and releases what it had made, and a whole run releases all.
 // (The ring's memory, which the seam cannot see, is checked by the AddressSanitizer build.)
 #include "brimtank_core.h"
+#include "counting_io.h"
 #include "counting_platform.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 // The address-space limit that makes the ring's allocation fail; the sanitizers' shadow memory
@@ -27,38 +27,7 @@
 
 namespace {
 
-// A whole input at once, and the output kept; every call counted.
-class CountingIo final : public brimtank::RingIo {
-public:
-    explicit CountingIo(std::string input) : input_(std::move(input)) {}
-
-    std::size_t Read(unsigned char* into, std::size_t count) override
-    {
-        ++reads;
-        std::size_t n = std::min(count, input_.size() - at_);
-        input_.copy(reinterpret_cast<char*>(into), n, at_);
-        at_ += n;
-        return n;
-    }
-
-    std::size_t Write(const unsigned char* from, std::size_t count) override
-    {
-        ++writes;
-        output.append(reinterpret_cast<const char*>(from), count);
-        return count;
-    }
-
-    void Flush() override { ++flushes; }
-
-    int reads = 0;  // main thread only
-    int writes = 0;  // writer thread only, read after the join
-    int flushes = 0;
-    std::string output;
-
-private:
-    const std::string input_;
-    std::size_t at_ = 0;
-};
+using brimtank_test::CountingIo;
 
 class StartUp : public ::testing::Test {
 protected:
