@@ -63,6 +63,16 @@ TEST(Server, set_time_to_present_then_busy)
     proxy.Request(WM_TIMER, 1, 0);
     EXPECT_EQ(SetTimeToPresent(proxy, must_succeed), 1);
     EXPECT_EQ(SetTimeToPresent(proxy), -1);
+
+    // A real expiry is posted and reaches the window through the message loop. Requests sent
+    // meanwhile overtake it and are refused as busy until the loop has dispatched it.
+    ASSERT_TRUE(PostMessageW(proxy.window, WM_TIMER, 1, 0));
+    LRESULT answer = -1;
+    for (int tries = 0; tries < 250 && answer != 1; ++tries) {
+        Sleep(20);
+        answer = SetTimeToPresent(proxy);
+    }
+    EXPECT_EQ(answer, 1);
     EXPECT_EQ(proxy.Close(), 0);
 }
 

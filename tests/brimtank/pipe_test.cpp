@@ -329,3 +329,19 @@ TEST(Pipe, wrong_argument_count_prints_usage_and_reads_nothing)
 }
 
 }  // namespace
+
+// Started by a program that has none to give (a service, a GUI program): on Windows the runtime
+// cannot switch the missing stream to binary mode, which ends the run with 1; POSIX needs no
+// switch, and the failed read is the end of an empty input. Either way nothing is written.
+TEST(Pipe, without_standard_input_nothing_is_written)
+{
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(brimtank, {"0", "0"}, false));
+#ifdef _WIN32
+    EXPECT_EQ(child.Wait(20000), 1);
+#else
+    EXPECT_EQ(child.Wait(20000), 0);
+#endif
+    EXPECT_EQ(child.Stdout(), "");
+    EXPECT_EQ(child.Stderr(), "");
+}

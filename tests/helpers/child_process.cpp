@@ -28,15 +28,17 @@ ChildProcess::~ChildProcess()
         os::Release(process_);
 }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args)
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
+                         bool with_stdin)
 {
-    os::Handle in_r, in_w, out_r, out_w, err_r, err_w;
-    if (!os::MakePipe(&in_r, &in_w))
+    os::Handle in_r = os::no_handle, in_w = os::no_handle, out_r, out_w, err_r, err_w;
+    if (with_stdin && !os::MakePipe(&in_r, &in_w))
         return false;
     if (!os::MakePipe(&out_r, &out_w) || !os::MakePipe(&err_r, &err_w))
         return false;
     process_ = os::Spawn(program, args, in_r, out_w, err_w);
-    os::Close(in_r);
+    if (in_r != os::no_handle)
+        os::Close(in_r);
     os::Close(out_w);
     os::Close(err_w);
     stdin_w_ = in_w;

@@ -20,8 +20,8 @@ using Handle = std::intptr_t;  // a descriptor or a HANDLE; -1 is none
 constexpr Handle no_handle = -1;
 struct Process;
 bool MakePipe(Handle* read_end, Handle* write_end);
-// Starts program; the child gets in_r, out_w and err_w as its standard streams. The parent's
-// copies of those ends are closed by the caller.
+// Starts program; the child gets in_r, out_w and err_w as its standard streams (no_handle for
+// in_r: none at all). The parent's copies of those ends are closed by the caller.
 Process* Spawn(const std::string& program, const std::vector<std::string>& args, Handle in_r,
                Handle out_w, Handle err_w);
 // 1 when h has data or its writer has gone, 0 after timeout_ms without either.
@@ -43,7 +43,10 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess();  // kills a child that still runs and joins every thread
 
-    bool Start(const std::string& program, const std::vector<std::string>& args);
+    // with_stdin false: the child starts without any standard input, as a program started by
+    // one that has none (a service, a GUI program) does.
+    bool Start(const std::string& program, const std::vector<std::string>& args,
+               bool with_stdin = true);
 
     // Hands data to standard input from a background thread, in pieces of at most piece bytes
     // (0: all at once), with pause_ms between pieces; closes standard input afterwards when

@@ -42,7 +42,10 @@ Process* Spawn(const std::string& program, const std::vector<std::string>& args,
     if (pid < 0)
         return nullptr;
     if (pid == 0) {
-        dup2(static_cast<int>(in_r), 0);
+        if (in_r == no_handle)
+            close(0);
+        else
+            dup2(static_cast<int>(in_r), 0);
         dup2(static_cast<int>(out_w), 1);
         dup2(static_cast<int>(err_w), 2);
         signal(SIGPIPE, SIG_DFL);  // the tool decides for itself

@@ -87,8 +87,9 @@ Process* Spawn(const std::string& program, const std::vector<std::string>& args,
         cmd += L' ';
         AppendQuoted(&cmd, Widen(a));
     }
-    // Only the child's three ends are inheritable, and only for this one start.
-    HANDLE ends[3] = {H(in_r), H(out_w), H(err_w)};
+    // Only the child's three ends are inheritable, and only for this one start. Without
+    // standard input the child gets a null handle, as the child of a GUI program does.
+    HANDLE ends[3] = {in_r == no_handle ? nullptr : H(in_r), H(out_w), H(err_w)};
     for (HANDLE h : ends)
         SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     STARTUPINFOW si{};

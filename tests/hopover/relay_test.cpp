@@ -118,6 +118,27 @@ TEST_F(Relay, wrong_argument_count_prints_usage_and_reads_nothing)
     }
 }
 
+// Started by a program that has none to give (a service, a GUI program): on Windows the runtime
+// cannot switch the missing stream to binary mode, which ends the run with 1 before the file is
+// touched; POSIX needs no switch, and the failed read ends an empty input phase, so the whole
+// file follows.
+TEST_F(Relay, without_standard_input)
+{
+    std::string whole = PatternBytes(100000, 3);
+    std::string path = dir.File("no_input.ts");
+    ASSERT_TRUE(WriteFileBytes(path, whole));
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(hopover, {path}, false));
+#ifdef _WIN32
+    EXPECT_EQ(child.Wait(10000), 1);
+    EXPECT_EQ(child.Stdout(), "");
+#else
+    EXPECT_EQ(child.Wait(10000), 0);
+    EXPECT_TRUE(child.Stdout() == whole);
+#endif
+    EXPECT_EQ(child.Stderr(), "");
+}
+
 TEST_F(Relay, reader_gone_exits_one_without_hanging)
 {
     // Gone before the input phase writes anything, gone only for the file phase, and gone where
