@@ -1,6 +1,7 @@
 // brimtank's core on the counting seam: every start-up and set-up failure ends the run with exit
 // code 1 before any byte moves and releases what it had made, and a whole run releases all.
 // (The ring's memory, which the seam cannot see, is checked by the AddressSanitizer build.)
+#include "address_space.h"
 #include "brimtank_core.h"
 #include "counting_io.h"
 #include "counting_platform.h"
@@ -9,21 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-
-// The address-space limit that makes the ring's allocation fail; the sanitizers' shadow memory
-// needs far more room than that limit leaves, so their builds go without this case (gcc names
-// them with macros, clang with __has_feature).
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define BRIMTANK_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define BRIMTANK_SANITIZED 1
-#endif
-#endif
-#if !defined(_WIN32) && !defined(BRIMTANK_SANITIZED)
-#define BRIMTANK_LIMIT_ADDRESS_SPACE 1
-#include <sys/resource.h>
-#endif
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <string>
@@ -259,6 +260,24 @@ TEST_F(CoreTest, device_as_output_is_written_as_it_is)
     DWORD ws = 0;
     EXPECT_TRUE(AddTSBuff(id, data, sizeof data, &ws));
     EXPECT_EQ(ws, sizeof data);
+}
+
+TEST_F(CoreTest, file_that_cannot_be_emptied_is_refused_and_keeps_its_bytes)
+{
+    // A file sealed against shrinking refuses to be emptied for a reason other than being a
+    // device: replacing it would write the stream over an older one, so the output is refused.
+    int fd = memfd_create("sealed", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "older", 5), 5);
+    ASSERT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    DWORD id = 0;
+    ASSERT_TRUE(CreateCtrl(&id));
+    EXPECT_FALSE(StartSave(id, std::u16string(path.begin(), path.end()).c_str(), 1, 0));
+    char bytes[8] = {};
+    EXPECT_EQ(pread(fd, bytes, sizeof bytes, 0), 5);
+    EXPECT_EQ(std::string(bytes), "older");
+    close(fd);
 }
 
 TEST_F(CoreTest, process_end_leaves_open_files_to_the_system)

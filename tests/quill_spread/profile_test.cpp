@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <string>
 
 using test_support::ReadFileBytes;
@@ -88,6 +91,25 @@ TEST_F(ProfileTest, missing_file_gives_the_defaults_and_a_write_creates_it)
     std::u16string folder(dir.path().begin(), dir.path().end());
     WCHAR value[8];
     EXPECT_EQ(plat_posix::ProfileString(u"SET", u"k", u"none", value, 8, folder.c_str()), 4u);
+}
+
+TEST_F(ProfileTest, write_that_stops_partway_fails)
+{
+    // A disk that fills up during the write, as the file size limit makes it (its signal
+    // ignored, the write fails with EFBIG once the limit is reached).
+    struct sigaction ignore = {}, was = {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &was), 0);
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit full = limit;
+    limit.rlim_cur = 8;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    BOOL ok = Put(u"SET", u"WritePlugin", u"a value longer than the room left");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    sigaction(SIGXFSZ, &was, nullptr);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(ReadFileBytes(path), "[SET]\nWr");  // as far as the room went
 }
 
 TEST_F(ProfileTest, write_replaces_the_line_or_adds_it_at_the_end_of_its_section)
