@@ -23,6 +23,15 @@
 #   generate ARG...           the stream generator (quill_ts_generate, native build): PACKETS
 #                             [SEED] for a transport stream, or --size BYTES [--random]
 #                             [--seed SEED]
+#
+# The one ok/FAIL counter of every script that checks something:
+#   result STATUS WHAT        prints "ok   WHAT" for status 0, else "FAIL WHAT", and counts it
+#   check WHAT COMMAND...     runs the command with its output discarded; result of its status
+#   count_results FILE [PREFIX]
+#                             prints and counts the "ok"/"FAIL" lines of another checker's
+#                             output in FILE, each with PREFIX after its ok or FAIL
+#   summary [LABEL]           prints "[LABEL: ]N passed, N failed"; status 1 if any failed
+#   results_passed, results_failed   the counts so far
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -137,4 +146,41 @@ generate() {  # ARG...
     return 1
   fi
   "$generator" "$@"
+}
+
+results_passed=0
+results_failed=0
+result() {  # STATUS WHAT
+  if [ "$1" = 0 ]; then
+    echo "ok   $2"
+    results_passed=$((results_passed + 1))
+  else
+    echo "FAIL $2"
+    results_failed=$((results_failed + 1))
+  fi
+}
+
+check() {  # WHAT COMMAND...
+  local what=$1
+  shift
+  "$@" >/dev/null 2>&1
+  result $? "$what"
+}
+
+count_results() {  # FILE [PREFIX]
+  local line status what prefix=${2:+$2 }
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    case "$line" in
+      "ok "*) status=0 what=${line#ok } ;;
+      "FAIL "*) status=1 what=${line#FAIL } ;;
+      *) continue ;;
+    esac
+    result "$status" "$prefix${what#"${what%%[! ]*}"}"
+  done <"$1"
+}
+
+summary() {  # [LABEL]
+  echo "${1:+$1: }$results_passed passed, $results_failed failed"
+  [ "$results_failed" -eq 0 ]
 }
