@@ -1,8 +1,8 @@
 // The open-file query: the eight extension bytes and their check, the match suffix, the
 // case-insensitive suffix match over the open resources, and the enumeration's buffer, which
 // must go back on every path.
-#include "fake_proxy_system.h"
-#include "proxy_core.h"
+#include "fake_platform.h"
+#include "proxy_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,8 @@
 #include <string>
 
 using namespace proxy;
-using proxy_test::FakeProxySystem;
+using proxy_test::FakeSystem;
+using proxy_test::FreshFake;
 using proxy_test::OpenEntry;
 using proxy_test::UString;
 
@@ -60,14 +61,14 @@ protected:
     LResult Query(Packed p)
     {
         LResult result = 0;
-        EXPECT_TRUE(HandleProxyMessage(state, sys, msg_open_file_query, p.w, p.l, &result));
+        EXPECT_TRUE(HandleProxyMessage(state, msg_open_file_query, p.w, p.l, &result));
         EXPECT_TRUE(sys.AllBuffersReleased());
         return result;
     }
     LResult Query(const char* ext) { return Query(PackText(ext)); }
 
     ProxyState state;
-    FakeProxySystem sys;
+    FakeSystem& sys = FreshFake();
 };
 
 bool IsExtensionByte(unsigned v)
