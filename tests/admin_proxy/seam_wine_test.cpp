@@ -41,17 +41,23 @@ TEST(Seam, window_the_system_refuses_is_reported)
     EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"VelmoraAdminProxy", nullptr), nullptr);
 }
 
-TEST(Seam, netapi32_without_buffer_release_is_not_used)
+TEST(Seam, netapi32_with_one_function_only_is_not_used)
 {
     // A netapi32.dll already loaded is the one a load by name finds, wherever it was loaded
-    // from. This one exports NetFileEnum alone (CTest asks wine for a native netapi32 first).
+    // from (CTest asks wine for a native netapi32 first). This one exports NetFileEnum alone,
+    // or, run again with PROXY_NETAPI_HALF=release, NetApiBufferFree alone: the seam tries
+    // netapi32 once per process.
+    wchar_t half_kind[16] = L"";
+    GetEnvironmentVariableW(L"PROXY_NETAPI_HALF", half_kind, 16);
+    const bool release_only = lstrcmpW(half_kind, L"release") == 0;
     test_support::ScratchDir dir("admin_proxy_half_netapi");
     const std::wstring copy = Widen(dir.File("netapi32.dll"));
-    ASSERT_TRUE(CopyFileW(HostPath(HALF_NETAPI_PATH).c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(HostPath(release_only ? RELEASE_ONLY_PATH : ENUMERATE_ONLY_PATH).c_str(),
+                          copy.c_str(), FALSE));
     HMODULE half = LoadLibraryW(copy.c_str());
     ASSERT_NE(half, nullptr);
-    ASSERT_NE(GetProcAddress(half, "NetFileEnum"), nullptr);
-    ASSERT_EQ(GetProcAddress(half, "NetApiBufferFree"), nullptr);
+    ASSERT_EQ(GetProcAddress(half, "NetFileEnum") == nullptr, release_only);
+    ASSERT_EQ(GetProcAddress(half, "NetApiBufferFree") == nullptr, !release_only);
 
     for (int query = 0; query < 2; ++query) {
         proxy::OpenFileList list;
