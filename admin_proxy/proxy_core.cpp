@@ -2,6 +2,8 @@
 #include "proxy_core.h"
 #include "proxy_internal.h"
 
+#include <cstddef>
+
 namespace proxy {
 
 const Unit proxy_window_class[] = PROXY_TEXT("VelmoraAdminProxy");
@@ -80,6 +82,37 @@ LResult SetTimeRequest(ProxyState& state, WParam wParam, LParam lParam)
     state.set_time_busy = true;
     state.busy_timer_missing = !plat::StartBusyTimer();
     return answer_yes;
+}
+
+// The match suffix of an open-file query: a dot, the eight extension bytes as units, and a
+// terminating 0.
+constexpr std::size_t match_suffix_units = 10;
+struct MatchSuffix {
+    Unit units[match_suffix_units];
+    std::size_t length;   // of the dot and the extension, 2 to 9
+};
+
+// Fills *suffix from the query's bytes; false if any of the eight bytes is neither 0, a digit
+// nor an ASCII letter, or the extension is empty.
+bool MakeMatchSuffix(WParam wParam, LParam lParam, MatchSuffix* suffix)
+{
+    const std::uint64_t words[2] = {static_cast<std::uint64_t>(wParam),
+                                    static_cast<std::uint64_t>(lParam)};
+    for (auto& u : suffix->units)
+        u = 0;
+    suffix->units[0] = u'.';
+    // All eight bytes are stored and checked, also those behind a 0 byte: a request with
+    // anything but letters and digits is refused as a whole.
+    for (unsigned k = 0; k < 8; ++k) {
+        unsigned byte = static_cast<unsigned>((words[k / 4] >> (8 * (k % 4))) & 0xFF);
+        suffix->units[k + 1] = static_cast<Unit>(byte);
+        if (!IsExtensionByte(byte))
+            return false;
+    }
+    if (suffix->units[1] == 0)
+        return false;
+    suffix->length = Length(suffix->units);
+    return true;
 }
 
 // True when path ends in the suffix, ignoring the case of A to Z.
@@ -217,27 +250,6 @@ bool WithinAcceptanceWindow(std::int64_t requested, std::int64_t now)
                static_cast<std::uint64_t>(accept_after);
     return static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(requested) <
            static_cast<std::uint64_t>(accept_before);
-}
-
-bool MakeMatchSuffix(WParam wParam, LParam lParam, MatchSuffix* suffix)
-{
-    const std::uint64_t words[2] = {static_cast<std::uint64_t>(wParam),
-                                    static_cast<std::uint64_t>(lParam)};
-    for (auto& u : suffix->units)
-        u = 0;
-    suffix->units[0] = u'.';
-    // All eight bytes are stored and checked, also those behind a 0 byte: a request with
-    // anything but letters and digits is refused as a whole.
-    for (unsigned k = 0; k < 8; ++k) {
-        unsigned byte = static_cast<unsigned>((words[k / 4] >> (8 * (k % 4))) & 0xFF);
-        suffix->units[k + 1] = static_cast<Unit>(byte);
-        if (!IsExtensionByte(byte))
-            return false;
-    }
-    if (suffix->units[1] == 0)
-        return false;
-    suffix->length = Length(suffix->units);
-    return true;
 }
 
 }  // namespace proxy

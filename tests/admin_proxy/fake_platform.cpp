@@ -5,37 +5,27 @@
 
 #include <cstdio>
 
-namespace proxy_test {
+proxy_test::FakeSystem proxy_test::fake;
 
-FakeSystem fake;
+namespace proxy::plat {
 
 namespace {
+
+using proxy_test::fake;
 
 // Its address stands for the system's buffer of open files.
 int system_buffer = 0;
 
-void Log(const char* call)
-{
-    fake.calls.emplace_back(call);
-}
-
 }  // namespace
-
-}  // namespace proxy_test
-
-namespace proxy::plat {
-
-using proxy_test::fake;
-using proxy_test::Log;
 
 void KeepLibrariesOutOfCurrentFolder()
 {
-    Log("KeepLibrariesOutOfCurrentFolder");
+    fake.calls.emplace_back("KeepLibrariesOutOfCurrentFolder");
 }
 
 bool CreateProxyWindow()
 {
-    Log("CreateProxyWindow");
+    fake.calls.emplace_back("CreateProxyWindow");
     return fake.window_created;
 }
 
@@ -43,12 +33,12 @@ void AdmitFromLowerIntegrity(std::uint32_t message)
 {
     char call[48];
     std::snprintf(call, sizeof call, "AdmitFromLowerIntegrity 0x%x", unsigned(message));
-    Log(call);
+    fake.calls.emplace_back(call);
 }
 
 void RunMessageLoop()
 {
-    Log("RunMessageLoop");
+    fake.calls.emplace_back("RunMessageLoop");
 }
 
 std::int64_t NowUtc()
@@ -59,18 +49,15 @@ std::int64_t NowUtc()
 
 bool SetClockUtc(std::int64_t filetime)
 {
-    if (!fake.clock_accepts)
-        return false;
-    fake.clock_sets.push_back(filetime);
-    fake.now = filetime;
-    return true;
+    if (fake.clock_accepts)
+        fake.clock_sets.push_back(fake.now = filetime);
+    return fake.clock_accepts;
 }
 
 bool StartBusyTimer()
 {
     ++fake.timer_start_calls;
-    if (fake.timer_starts)
-        fake.timer_running = true;
+    fake.timer_running = fake.timer_running || fake.timer_starts;
     return fake.timer_starts;
 }
 
@@ -88,23 +75,20 @@ void EndMessageLoop()
 bool EnumerateOpenFiles(OpenFileList* list)
 {
     ++fake.enumerations;
-    if (fake.enumeration_fails) {
-        list->buffer = fake.buffer_on_failure ? &proxy_test::system_buffer : nullptr;
-        list->count =
-            fake.entries_on_failure ? static_cast<std::uint32_t>(fake.open_files.size()) : 0;
-        fake.buffer_out = fake.buffer_on_failure;
-        return false;
-    }
-    fake.buffer_out = fake.buffer_when_empty || !fake.open_files.empty();
-    list->buffer = fake.buffer_out ? &proxy_test::system_buffer : nullptr;
-    list->count = static_cast<std::uint32_t>(fake.open_files.size());
-    return true;
+    const bool fails = fake.enumeration_fails;
+    fake.buffer_out = fails ? fake.buffer_on_failure
+                            : fake.buffer_when_empty || !fake.open_files.empty();
+    list->buffer = fake.buffer_out ? &system_buffer : nullptr;
+    list->count = !fails || fake.entries_on_failure
+                      ? static_cast<std::uint32_t>(fake.open_files.size())
+                      : 0;
+    return !fails;
 }
 
 const Unit* OpenFilePath(const OpenFileList& list, std::uint32_t index)
 {
     ++fake.paths_read;
-    if (list.buffer != &proxy_test::system_buffer || index >= fake.open_files.size())
+    if (list.buffer != &system_buffer || index >= fake.open_files.size())
         return nullptr;
     const proxy_test::OpenEntry& e = fake.open_files[index];
     return e.null_path ? nullptr : e.path.c_str();
@@ -113,28 +97,28 @@ const Unit* OpenFilePath(const OpenFileList& list, std::uint32_t index)
 void ReleaseOpenFiles(void* buffer)
 {
     ++fake.releases;
-    if (buffer != &proxy_test::system_buffer || !fake.buffer_out)
+    if (buffer != &system_buffer || !fake.buffer_out)
         ++fake.wrong_releases;
     fake.buffer_out = false;
 }
 
 bool FindProxyWindow()
 {
-    Log("FindProxyWindow");
+    fake.calls.emplace_back("FindProxyWindow");
     ++fake.window_lookups;
     return fake.window_exists;
 }
 
 LResult SendRequest(std::uint32_t message, WParam wParam, LParam lParam)
 {
-    Log("SendRequest");
+    fake.calls.emplace_back("SendRequest");
     fake.sent.push_back({message, wParam, lParam});
     return fake.answer;
 }
 
 void ShowMessage(const Unit* text)
 {
-    Log("ShowMessage");
+    fake.calls.emplace_back("ShowMessage");
     fake.shown.emplace_back(text);
 }
 

@@ -25,7 +25,8 @@ struct OpenEntry {
 };
 
 struct FakeSystem {
-    // Every seam call by name ("AdmitFromLowerIntegrity 0x8000" with its message), in order.
+    // The start-up's and the test client's seam calls by name, in order (with its message:
+    // "AdmitFromLowerIntegrity 0x8000").
     std::vector<std::string> calls;
 
     // Start-up.

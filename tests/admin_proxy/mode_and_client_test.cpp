@@ -77,54 +77,19 @@ TEST(Mode, whole_command_line_chooses_mode_ignoring_letter_case)
     }
 }
 
-TEST(Client, no_proxy_window_sends_nothing)
-{
-    for (const Unit* line : {PROXY_TEXT("/TestSetTime"), PROXY_TEXT("/TestNetFind")}) {
-        FakeSystem& sys = FreshFake();
-        sys.window_exists = false;
-        EXPECT_EQ(ProxyMain(line), 0);
-        EXPECT_TRUE(sys.sent.empty());
-        EXPECT_EQ(sys.now_reads, 0);
-        ASSERT_EQ(sys.shown.size(), 1u);
-        EXPECT_EQ(sys.shown[0], UString(PROXY_TEXT("Proxy not found.")));
-    }
-}
-
-TEST(Client, set_time_client_sends_its_own_present)
-{
-    FakeSystem& sys = FreshFake();
-    sys.now = 0x01DA2B3C4D5E6F70LL;
-    ProxyMain(PROXY_TEXT("/TestSetTime"));
-    ASSERT_EQ(sys.sent.size(), 1u);
-    EXPECT_EQ(sys.sent[0].message, 0x8000u);
-    EXPECT_EQ(sys.sent[0].wParam, static_cast<WParam>(0x4D5E6F70u));
-    EXPECT_EQ(sys.sent[0].lParam, static_cast<LParam>(0x01DA2B3Cu));
-
-    // What it sends is what a proxy decodes back to the same instant.
-    EXPECT_EQ(RequestedTime(sys.sent[0].wParam, sys.sent[0].lParam), sys.now);
-}
-
-TEST(Client, net_find_client_asks_for_txt)
-{
-    FakeSystem& sys = FreshFake();
-    ProxyMain(PROXY_TEXT("/TestNetFind"));
-    ASSERT_EQ(sys.sent.size(), 1u);
-    EXPECT_EQ(sys.sent[0].message, 0x8001u);
-    EXPECT_EQ(sys.sent[0].wParam, static_cast<WParam>(0x747874));
-    EXPECT_EQ(sys.sent[0].lParam, 0);
-    EXPECT_EQ(sys.now_reads, 0);
-}
-
-TEST(Client, text_follows_sign_of_answer)
+TEST(Client, sends_its_request_and_shows_the_sign_of_the_answer)
 {
     const Unit* const set_time = PROXY_TEXT("/TestSetTime");
     const Unit* const net_find = PROXY_TEXT("/TestNetFind");
+    constexpr LResult no_window = 0x5EED;
     struct Case {
         const Unit* line;
         LResult answer;
         const Unit* text;
     };
     const Case cases[] = {
+        {set_time, no_window, PROXY_TEXT("Proxy not found.")},
+        {net_find, no_window, PROXY_TEXT("Proxy not found.")},
         {set_time, 1, PROXY_TEXT("Succeeded.")},
         {set_time, 7, PROXY_TEXT("Succeeded.")},
         {set_time, -1, PROXY_TEXT("Failed.")},
@@ -138,10 +103,31 @@ TEST(Client, text_follows_sign_of_answer)
     };
     for (const Case& c : cases) {
         FakeSystem& sys = FreshFake();
+        sys.now = 0x01DA2B3C4D5E6F70LL;
+        sys.window_exists = c.answer != no_window;
         sys.answer = c.answer;
         ProxyMain(c.line);
         ASSERT_EQ(sys.shown.size(), 1u);
         EXPECT_EQ(sys.shown[0], UString(c.text)) << c.answer;
+        if (!sys.window_exists) {
+            // Nothing is sent, and the clock is not even read.
+            EXPECT_TRUE(sys.sent.empty());
+            EXPECT_EQ(sys.now_reads, 0);
+        } else if (c.line == set_time) {
+            // The client's own present, which a proxy decodes back to the same instant.
+            ASSERT_EQ(sys.sent.size(), 1u);
+            EXPECT_EQ(sys.sent[0].message, 0x8000u);
+            EXPECT_EQ(sys.sent[0].wParam, static_cast<WParam>(0x4D5E6F70u));
+            EXPECT_EQ(sys.sent[0].lParam, static_cast<LParam>(0x01DA2B3Cu));
+            EXPECT_EQ(RequestedTime(sys.sent[0].wParam, sys.sent[0].lParam), sys.now);
+        } else {
+            // "txt", and no clock reading.
+            ASSERT_EQ(sys.sent.size(), 1u);
+            EXPECT_EQ(sys.sent[0].message, 0x8001u);
+            EXPECT_EQ(sys.sent[0].wParam, static_cast<WParam>(0x747874));
+            EXPECT_EQ(sys.sent[0].lParam, 0);
+            EXPECT_EQ(sys.now_reads, 0);
+        }
     }
 }
 
