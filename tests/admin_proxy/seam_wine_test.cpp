@@ -1,6 +1,7 @@
-// The proxy's Windows seam in this process, where the system answers what the proxy itself
-// cannot make it answer: a time it cannot convert, a window it refuses to create, and a
-// netapi32 that lacks one of the two functions.
+// The proxy's Windows seam in this process: the start-up's system calls as the seam makes them
+// (seen through this program's import table, since wine shows neither effect), and where the
+// system answers what the proxy itself cannot make it answer: a time it cannot convert, a window
+// it refuses to create, and a netapi32 that lacks one of the two functions.
 #include "platform.h"
 
 #include "wine_session.h"
@@ -8,11 +9,76 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 using namespace proxy_wine;
 
 namespace {
+
+// Points this program's import of name from module at replacement; false if there is none.
+bool RedirectImport(const char* module, const char* name, void* replacement)
+{
+    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); dll->Name != 0;
+         ++dll) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + dll->Name), module) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
+                lstrcmpA(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)
+                             ->Name,
+                         name) != 0)
+                continue;
+            DWORD was;
+            VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(slot, sizeof *slot, was, &was);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> start_up_calls;
+
+BOOL WINAPI RecordDllDirectory(LPCWSTR path)
+{
+    start_up_calls.push_back(path == nullptr ? "SetDllDirectoryW null"
+                                             : "SetDllDirectoryW length " +
+                                                   std::to_string(lstrlenW(path)));
+    return TRUE;
+}
+
+BOOL WINAPI RecordFilter(UINT message, DWORD flag)
+{
+    char call[64];
+    std::snprintf(call, sizeof call, "ChangeWindowMessageFilter 0x%x %lu", message,
+                  static_cast<unsigned long>(flag));
+    start_up_calls.emplace_back(call);
+    return TRUE;
+}
+
+TEST(Seam, start_up_calls_the_system_as_it_must)
+{
+    ASSERT_TRUE(RedirectImport("KERNEL32.dll", "SetDllDirectoryW",
+                               reinterpret_cast<void*>(RecordDllDirectory)));
+    ASSERT_TRUE(RedirectImport("USER32.dll", "ChangeWindowMessageFilter",
+                               reinterpret_cast<void*>(RecordFilter)));
+    proxy::plat::KeepLibrariesOutOfCurrentFolder();
+    proxy::plat::AdmitFromLowerIntegrity(WM_APP);
+    proxy::plat::AdmitFromLowerIntegrity(WM_APP + 1);
+    EXPECT_EQ(start_up_calls,
+              (std::vector<std::string>{"SetDllDirectoryW length 0",
+                                        "ChangeWindowMessageFilter 0x8000 1",
+                                        "ChangeWindowMessageFilter 0x8001 1"}));
+}
 
 TEST(Seam, clock_time_that_cannot_be_converted_is_refused)
 {
