@@ -1,7 +1,6 @@
-// The operating-system seam of VelmoraAdminProxy: ProxySystem, every effect the request logic
-// (proxy_core.h) has on the system, one call per effect; and what the entry point needs to run
-// the server. platform_win32.cpp implements it with the real calls; the tests implement
-// ProxySystem with fakes of their own. No OS header.
+// The operating-system seam of VelmoraAdminProxy: every effect the request logic
+// (proxy_core.h) has on the system, named by what it is for. The functions are bound at link
+// time: platform_win32.cpp in the program, a test's own platform file in a test. No OS header.
 #pragma once
 
 #include <cstdint>
@@ -39,51 +38,46 @@ struct OpenFileList {
     std::uint32_t count = 0;   // entries read into buffer
 };
 
-// Everything the logic needs of the system, one call per effect.
-class ProxySystem {
-public:
-    virtual ~ProxySystem() = default;
-
-    // Compares two zero-terminated strings ignoring the case of A to Z only; 0 when equal.
-    virtual int CompareNoCase(const Unit* a, const Unit* b) = 0;
-
-    // Server side.
-    // The present as UTC in 100-ns units since 1601-01-01.
-    virtual std::int64_t NowUtc() = 0;
-    // Sets the system clock to the UTC time filetime; false when the time cannot be converted
-    // to a calendar time or the system refuses to set it.
-    virtual bool SetClockUtc(std::int64_t filetime) = 0;
-    // Starts (or restarts) the busy timer; false when the system could not create it.
-    virtual bool StartBusyTimer() = 0;
-    virtual void StopBusyTimer() = 0;
-    // Asks the message loop to end once the current message is done.
-    virtual void EndMessageLoop() = 0;
-    // Lists every resource open through this computer's file server, all entries in one
-    // buffer; true on success. On failure list->buffer may still hold a buffer to release.
-    virtual bool EnumerateOpenFiles(OpenFileList* list) = 0;
-    // The path of entry index (< list.count); may be null.
-    virtual const Unit* OpenFilePath(const OpenFileList& list, std::uint32_t index) = 0;
-    virtual void ReleaseOpenFiles(void* buffer) = 0;
-
-    // Test-client side.
-    // Looks for a proxy window and remembers it for SendRequest; false if there is none.
-    virtual bool FindProxyWindow() = 0;
-    // Sends a message to the window found and waits for its result.
-    virtual LResult SendRequest(std::uint32_t message, WParam wParam, LParam lParam) = 0;
-    // Shows text in a box captioned with the class name, with an OK button, until it is closed.
-    virtual void ShowMessage(const Unit* text) = 0;
-};
-
 namespace plat {
 
-// The system's ProxySystem, the one the program uses in every mode.
-ProxySystem& System();
+// Start-up, in the order the core calls them.
+// Takes the current directory out of the search for libraries loaded from now on. Called
+// before anything else, in every mode.
+void KeepLibrariesOutOfCurrentFolder();
+// Registers the proxy window's class and creates the message-only proxy window; false when
+// the window could not be created.
+bool CreateProxyWindow();
+// Lets processes of a lower integrity level send message into this process.
+void AdmitFromLowerIntegrity(std::uint32_t message);
+// Serves the proxy window's messages (the decisions are HandleProxyMessage's) until the loop
+// is asked to end or fails.
+void RunMessageLoop();
 
-// Server mode: registers the window class, creates the proxy window, opens the message filter
-// for the two requests and serves them on the message loop (the decisions are
-// HandleProxyMessage's) until the window is destroyed. Returns at once if the window cannot be
-// created.
-void RunServer();
+// Server side.
+// The present as UTC in 100-ns units since 1601-01-01.
+std::int64_t NowUtc();
+// Sets the system clock to the UTC time filetime; false when the time cannot be converted to
+// a calendar time or the system refuses to set it.
+bool SetClockUtc(std::int64_t filetime);
+// Starts (or restarts) the busy timer; false when the system could not create it.
+bool StartBusyTimer();
+void StopBusyTimer();
+// Asks the message loop to end once the current message is done.
+void EndMessageLoop();
+// Lists every resource open through this computer's file server, all entries in one buffer;
+// true on success. On failure list->buffer may still hold a buffer to release.
+bool EnumerateOpenFiles(OpenFileList* list);
+// The path of entry index (< list.count); may be null.
+const Unit* OpenFilePath(const OpenFileList& list, std::uint32_t index);
+void ReleaseOpenFiles(void* buffer);
+
+// Test-client side.
+// Looks for a proxy window and remembers it for SendRequest; false if there is none.
+bool FindProxyWindow();
+// Sends a message to the window found and waits for its result.
+LResult SendRequest(std::uint32_t message, WParam wParam, LParam lParam);
+// Shows text in a box captioned with the class name, with an OK button, until it is closed.
+void ShowMessage(const Unit* text);
 
 }  // namespace plat
 

@@ -1,14 +1,11 @@
-// The request logic of VelmoraAdminProxy: the choice of mode from the command line, the window
-// procedure's table, the set-time request with its acceptance window and busy period, the
-// open-file query with its extension check and suffix match, and the test clients' choice of
-// text. It includes no OS header: every effect goes through the seam ProxySystem (platform.h),
-// which the Windows program implements with the real calls (platform_win32.cpp) and the tests
-// with fakes.
+// The request logic of VelmoraAdminProxy: its start-up and the choice of mode from the command
+// line, the window procedure's table, the set-time request with its acceptance window and busy
+// period, the open-file query with its extension check and suffix match, and the test clients.
+// It includes no OS header: every effect goes through the seam (platform.h).
 #pragma once
 
 #include "platform.h"
 
-#include <cstddef>
 #include <cstdint>
 
 namespace proxy {
@@ -38,15 +35,6 @@ constexpr LResult answer_no = -1;
 // The class name of the proxy window, which is also the caption of the test clients' boxes.
 extern const Unit proxy_window_class[];
 
-// The texts the test clients show.
-extern const Unit text_not_found[];
-extern const Unit text_succeeded[];
-extern const Unit text_failed[];
-extern const Unit text_failed_or_no_access[];
-extern const Unit text_denied[];
-
-enum class ProxyMode { server, test_set_time, test_net_find };
-
 // State of one proxy. set_time_busy is true from a set-time request that set the clock until
 // the busy timer fires; every set-time request in between is refused. busy_timer_missing is
 // true while a busy period waits for a timer that the system could not create: each refused
@@ -57,45 +45,16 @@ struct ProxyState {
     bool busy_timer_missing = false;
 };
 
-// The mode for command_line, the text behind the program name and the blanks after it. It is
-// compared whole: a trailing blank or another word gives server mode.
-ProxyMode ChooseMode(ProxySystem& sys, const Unit* command_line);
+// The whole program for command_line, the text behind the program name and the blanks after
+// it: keeps libraries out of the current folder, then serves as the proxy or, for
+// "/TestSetTime" or "/TestNetFind" (compared whole, ignoring the case of A to Z), runs that
+// test client once. The exit code, 0 on every path.
+int ProxyMain(const Unit* command_line);
 
 // The proxy window's procedure, less the default handling: true with *result set when the
 // message is answered here, false when it must go on to the default procedure (also after the
 // busy timer's expiry was handled).
-bool HandleProxyMessage(ProxyState& state, ProxySystem& sys, std::uint32_t message,
-                        WParam wParam, LParam lParam, LResult* result);
-
-// The requested time of a set-time request: lParam's low 32 bits above wParam's, signed.
-std::int64_t RequestedTime(WParam wParam, LParam lParam);
-
-// True when requested lies strictly inside the acceptance window around now.
-bool WithinAcceptanceWindow(std::int64_t requested, std::int64_t now);
-
-LResult SetTimeRequest(ProxyState& state, ProxySystem& sys, WParam wParam, LParam lParam);
-
-// The match suffix of an open-file query: a dot, the eight extension bytes as units, and a
-// terminating 0.
-constexpr std::size_t match_suffix_units = 10;
-struct MatchSuffix {
-    Unit units[match_suffix_units];
-    std::size_t length;   // of the dot and the extension, 2 to 9
-};
-
-// Fills *suffix from the query's bytes; false if any of the eight bytes is neither 0, a digit
-// nor an ASCII letter, or the extension is empty.
-bool MakeMatchSuffix(WParam wParam, LParam lParam, MatchSuffix* suffix);
-
-// True when path ends in the suffix, ignoring the case of A to Z.
-bool PathEndsWith(ProxySystem& sys, const Unit* path, const MatchSuffix& suffix);
-
-LResult OpenFileQuery(ProxySystem& sys, WParam wParam, LParam lParam);
-
-// The text a test client shows: for no proxy found, or for the result of its request.
-const Unit* ClientText(ProxyMode mode, bool found, LResult result);
-
-// One test-client run: find the proxy, send the mode's request, show the outcome.
-void RunTestClient(ProxyMode mode, ProxySystem& sys);
+bool HandleProxyMessage(ProxyState& state, std::uint32_t message, WParam wParam, LParam lParam,
+                        LResult* result);
 
 }  // namespace proxy

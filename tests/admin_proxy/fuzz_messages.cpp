@@ -12,7 +12,7 @@
 //   0 clock      1 system answers   2 open files   3 set-time request   4 open-file query
 //   5 timer      6 destroy          7 a message of any number, or with the step byte's top bit
 //                                     set, a command line and the test client it starts
-#include "fake_proxy_system.h"
+#include "fake_platform.h"
 #include "proxy_core.h"
 
 #include <array>
@@ -22,11 +22,11 @@
 
 using proxy::LParam;
 using proxy::LResult;
-using proxy::ProxyMode;
 using proxy::ProxyState;
 using proxy::Unit;
 using proxy::WParam;
-using proxy_test::FakeProxySystem;
+using proxy_test::FakeSystem;
+using proxy_test::FreshFake;
 using proxy_test::OpenEntry;
 using proxy_test::UString;
 
@@ -76,7 +76,7 @@ const char* const call_names[call_kinds] = {
     "paths read", "buffer releases", "window lookups", "requests sent", "boxes shown"};
 using Calls = std::array<long, call_kinds>;
 
-Calls Count(const FakeProxySystem& sys)
+Calls Count(const FakeSystem& sys)
 {
     return {sys.now_reads, long(sys.clock_sets.size()), sys.timer_start_calls,
             sys.timer_stop_calls, sys.loop_ends, sys.enumerations, sys.paths_read,
@@ -99,7 +99,7 @@ void Expect(const char* what, long long got, long long expected)
         Mismatch(what, got, expected);
 }
 
-void ExpectCalls(const FakeProxySystem& sys, const Calls& expected)
+void ExpectCalls(const FakeSystem& sys, const Calls& expected)
 {
     const Calls got = Count(sys);
     for (int k = 0; k < call_kinds; ++k)
@@ -147,7 +147,7 @@ std::array<std::uint8_t, 8> ExtensionBytes(WParam w, LParam l)
     return b;
 }
 
-LResult ModelSetTime(Model& m, const FakeProxySystem& sys, WParam w, LParam l, Calls& calls,
+LResult ModelSetTime(Model& m, const FakeSystem& sys, WParam w, LParam l, Calls& calls,
                      std::int64_t* set_to)
 {
     if (m.busy) {
@@ -176,7 +176,7 @@ LResult ModelSetTime(Model& m, const FakeProxySystem& sys, WParam w, LParam l, C
     return 1;
 }
 
-LResult ModelOpenFileQuery(const FakeProxySystem& sys, WParam w, LParam l, Calls& calls)
+LResult ModelOpenFileQuery(const FakeSystem& sys, WParam w, LParam l, Calls& calls)
 {
     const std::array<std::uint8_t, 8> b = ExtensionBytes(w, l);
     for (std::uint8_t c : b) {
@@ -208,7 +208,7 @@ LResult ModelOpenFileQuery(const FakeProxySystem& sys, WParam w, LParam l, Calls
 }
 
 // Delivers one message to the procedure and checks it against the model.
-void Deliver(Model& m, ProxyState& state, FakeProxySystem& sys, std::uint32_t message,
+void Deliver(Model& m, ProxyState& state, FakeSystem& sys, std::uint32_t message,
              WParam w, LParam l)
 {
     std::snprintf(step_text, sizeof step_text, "message 0x%x wParam 0x%llx lParam 0x%llx",
@@ -242,7 +242,7 @@ void Deliver(Model& m, ProxyState& state, FakeProxySystem& sys, std::uint32_t me
 
     const LResult untouched = 0x5EED;
     LResult result = untouched;
-    Expect("handled here", proxy::HandleProxyMessage(state, sys, message, w, l, &result), handled);
+    Expect("handled here", proxy::HandleProxyMessage(state, message, w, l, &result), handled);
     Expect("result", result, handled ? answer : untouched);
     ExpectCalls(sys, calls);
     Expect("busy", state.set_time_busy, m.busy);
@@ -262,7 +262,7 @@ LParam LWord(std::uint32_t low, std::uint32_t junk)
     return static_cast<LParam>(std::uint64_t(junk) << 32 | low);
 }
 
-void SetTimeStep(Bytes& in, Model& m, ProxyState& state, FakeProxySystem& sys)
+void SetTimeStep(Bytes& in, Model& m, ProxyState& state, FakeSystem& sys)
 {
     // Mostly times near the present and near the window's edges, which random words would
     // almost never hit.
@@ -296,7 +296,7 @@ void SetTimeStep(Bytes& in, Model& m, ProxyState& state, FakeProxySystem& sys)
 
 const char alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
-void OpenFileQueryStep(Bytes& in, Model& m, ProxyState& state, FakeProxySystem& sys,
+void OpenFileQueryStep(Bytes& in, Model& m, ProxyState& state, FakeSystem& sys,
                        std::array<std::uint8_t, 8>& extension)
 {
     WParam w;
@@ -325,7 +325,7 @@ void OpenFileQueryStep(Bytes& in, Model& m, ProxyState& state, FakeProxySystem& 
 
 // Replaces the list of open files. Most entries are built around the extension of the last
 // query, so that matches and near misses are common.
-void OpenFilesStep(Bytes& in, FakeProxySystem& sys, const std::array<std::uint8_t, 8>& extension,
+void OpenFilesStep(Bytes& in, FakeSystem& sys, const std::array<std::uint8_t, 8>& extension,
                    std::size_t& long_units)
 {
     UString dotted(1, u'.');
@@ -432,13 +432,16 @@ void CommandLineStep(Bytes& in)
     std::snprintf(step_text, sizeof step_text, "command line of %zu units%s", text.size(),
                   kind == 0 ? " (none)" : "");
 
-    ProxyMode expected = ProxyMode::server;
+    enum class Mode { server, test_set_time, test_net_find };
+    Mode mode = Mode::server;
     if (kind != 0 && SameText(text, switch_texts[0]))
-        expected = ProxyMode::test_set_time;
+        mode = Mode::test_set_time;
     else if (kind != 0 && SameText(text, switch_texts[1]))
-        expected = ProxyMode::test_net_find;
+        mode = Mode::test_net_find;
 
-    FakeProxySystem client;
+    // The program runs on a system of its own; the proxy's is put back afterwards.
+    const FakeSystem proxy_system = proxy_test::fake;
+    FakeSystem& client = FreshFake();
     client.window_exists = in.U8() & 1;
     // The three answers a proxy gives or the system makes up, the extremes, or anything.
     const LResult answers[5] = {-1, 0, 1, INTPTR_MIN, INTPTR_MAX};
@@ -447,43 +450,47 @@ void CommandLineStep(Bytes& in)
     client.now = static_cast<std::int64_t>(in.U64());
     const std::int64_t now = client.now;
 
-    const ProxyMode mode = proxy::ChooseMode(client, kind == 0 ? nullptr : line.c_str());
-    Expect("mode", int(mode), int(expected));
-    proxy::RunTestClient(mode, client);
+    Expect("exit code", proxy::ProxyMain(kind == 0 ? nullptr : line.c_str()), 0);
+    // Libraries are kept out of the current folder first; a server then makes its window.
+    Expect("first call keeps libraries out",
+           !client.calls.empty() && client.calls[0] == "KeepLibrariesOutOfCurrentFolder", 1);
+    Expect("served", client.calls.size() == 5 && client.calls[1] == "CreateProxyWindow",
+           mode == Mode::server);
 
     Calls calls = {};
     UString box;
-    if (mode != ProxyMode::server) {
+    if (mode != Mode::server) {
         calls[window_lookups] = 1;
         calls[boxes_shown] = 1;
         if (!client.window_exists) {
             box = u"Proxy not found.";
         } else {
             calls[requests_sent] = 1;
-            calls[now_reads] = mode == ProxyMode::test_set_time;
+            calls[now_reads] = mode == Mode::test_set_time;
             if (client.answer > 0)
                 box = u"Succeeded.";
             else if (client.answer == 0)
                 box = u"Denied.";
             else
-                box = mode == ProxyMode::test_set_time ? u"Failed." : u"Failed or no access.";
+                box = mode == Mode::test_set_time ? u"Failed." : u"Failed or no access.";
         }
     }
     ExpectCalls(client, calls);
     if (calls[boxes_shown] != 0)
         Expect("box text matches", client.shown[0] == box, 1);
     if (calls[requests_sent] != 0) {
-        const FakeProxySystem::Sent& s = client.sent[0];
-        const bool set_time = mode == ProxyMode::test_set_time;
+        const FakeSystem::Sent& s = client.sent[0];
+        const bool set_time = mode == Mode::test_set_time;
         const std::uint64_t bits = static_cast<std::uint64_t>(now);
         Expect("request message", s.message, set_time ? wm_app : wm_app + 1);
         Expect("request wParam", static_cast<long long>(s.wParam),
                set_time ? static_cast<long long>(bits & 0xFFFFFFFFu) : 0x747874);
         Expect("request lParam", s.lParam, set_time ? static_cast<long long>(bits >> 32) : 0);
     }
+    proxy_test::fake = proxy_system;
 }
 
-void SystemAnswersStep(Bytes& in, FakeProxySystem& sys)
+void SystemAnswersStep(Bytes& in, FakeSystem& sys)
 {
     const std::uint8_t f = in.U8();
     sys.clock_accepts = !(f & 1);
@@ -494,7 +501,7 @@ void SystemAnswersStep(Bytes& in, FakeProxySystem& sys)
     sys.buffer_when_empty = !(f & 32);
 }
 
-void ClockStep(Bytes& in, FakeProxySystem& sys)
+void ClockStep(Bytes& in, FakeSystem& sys)
 {
     switch (in.U8() % 4) {
     case 0:
@@ -519,7 +526,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Bytes in(data, size);
     Model model;
     ProxyState state;
-    FakeProxySystem sys;
+    FakeSystem& sys = FreshFake();
     sys.now = present;
     std::array<std::uint8_t, 8> extension = {'t', 'x', 't'};
     std::size_t long_units = 0;

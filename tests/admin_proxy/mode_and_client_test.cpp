@@ -1,119 +1,133 @@
-// The choice of mode from the command line, and the test clients: what they send and which
-// text they show for each outcome.
-#include "fake_proxy_system.h"
-#include "proxy_core.h"
+// The program's start-up order, the choice of mode from the command line, and the test clients:
+// what they send and which text they show for each outcome.
+#include "fake_platform.h"
+#include "proxy_internal.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using namespace proxy;
-using proxy_test::FakeProxySystem;
+using proxy_test::FakeSystem;
+using proxy_test::FreshFake;
 using proxy_test::UString;
 
 namespace {
 
+using Calls = std::vector<std::string>;
+
+TEST(StartUp, libraries_kept_out_first_then_window_filter_and_loop)
+{
+    // The current folder leaves the library search before anything else happens; the filter
+    // opens for exactly the two requests once the window exists, before the loop serves them.
+    FakeSystem& sys = FreshFake();
+    EXPECT_EQ(ProxyMain(PROXY_TEXT("")), 0);
+    EXPECT_EQ(sys.calls, (Calls{"KeepLibrariesOutOfCurrentFolder", "CreateProxyWindow",
+                                "AdmitFromLowerIntegrity 0x8000",
+                                "AdmitFromLowerIntegrity 0x8001", "RunMessageLoop"}));
+
+    // No window: the program ends at once, exit code 0, nothing else done or shown.
+    FreshFake().window_created = false;
+    EXPECT_EQ(ProxyMain(nullptr), 0);
+    EXPECT_EQ(sys.calls, (Calls{"KeepLibrariesOutOfCurrentFolder", "CreateProxyWindow"}));
+
+    // A test client, too, keeps libraries out first.
+    FreshFake();
+    EXPECT_EQ(ProxyMain(PROXY_TEXT("/TestNetFind")), 0);
+    EXPECT_EQ(sys.calls, (Calls{"KeepLibrariesOutOfCurrentFolder", "FindProxyWindow",
+                                "SendRequest", "ShowMessage"}));
+}
+
 TEST(Mode, whole_command_line_chooses_mode_ignoring_letter_case)
 {
-    FakeProxySystem sys;
+    // The mode shows in what runs: the server creates its window, a client sends its request.
+    constexpr std::uint32_t server = 0;
     struct Case {
         const Unit* line;
-        ProxyMode mode;
+        std::uint32_t sends;
     };
     const Case cases[] = {
-        {PROXY_TEXT("/TestSetTime"), ProxyMode::test_set_time},
-        {PROXY_TEXT("/testsettime"), ProxyMode::test_set_time},
-        {PROXY_TEXT("/TESTSETTIME"), ProxyMode::test_set_time},
-        {PROXY_TEXT("/TestNetFind"), ProxyMode::test_net_find},
-        {PROXY_TEXT("/testnetfind"), ProxyMode::test_net_find},
-        {PROXY_TEXT(""), ProxyMode::server},
+        {PROXY_TEXT("/TestSetTime"), msg_set_time},
+        {PROXY_TEXT("/testsettime"), msg_set_time},
+        {PROXY_TEXT("/TESTSETTIME"), msg_set_time},
+        {PROXY_TEXT("/TestNetFind"), msg_open_file_query},
+        {PROXY_TEXT("/testnetfind"), msg_open_file_query},
+        {PROXY_TEXT(""), server},
         // Nothing is trimmed: a blank or another word makes it a different text.
-        {PROXY_TEXT("/TestNetFind "), ProxyMode::server},
-        {PROXY_TEXT(" /TestNetFind"), ProxyMode::server},
-        {PROXY_TEXT("/TestNetFind now"), ProxyMode::server},
-        {PROXY_TEXT("/TestSetTime /TestNetFind"), ProxyMode::server},
-        {PROXY_TEXT("\"/TestSetTime\""), ProxyMode::server},
-        {PROXY_TEXT("/TestSetTim"), ProxyMode::server},
-        {PROXY_TEXT("-TestSetTime"), ProxyMode::server},
-        {PROXY_TEXT("/Test"), ProxyMode::server},
+        {PROXY_TEXT("/TestNetFind "), server},
+        {PROXY_TEXT(" /TestNetFind"), server},
+        {PROXY_TEXT("/TestNetFind now"), server},
+        {PROXY_TEXT("/TestSetTime /TestNetFind"), server},
+        {PROXY_TEXT("\"/TestSetTime\""), server},
+        {PROXY_TEXT("/TestSetTim"), server},
+        {PROXY_TEXT("-TestSetTime"), server},
+        {PROXY_TEXT("/Test"), server},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ChooseMode(sys, c.line), c.mode) << UString(c.line).size();
-    EXPECT_EQ(ChooseMode(sys, nullptr), ProxyMode::server);
-}
-
-TEST(Client, server_mode_has_no_client_side)
-{
-    FakeProxySystem sys;
-    RunTestClient(ProxyMode::server, sys);
-    EXPECT_EQ(sys.window_lookups, 0);
-    EXPECT_TRUE(sys.sent.empty());
-    EXPECT_TRUE(sys.shown.empty());
-}
-
-TEST(Client, no_proxy_window_sends_nothing)
-{
-    for (ProxyMode mode : {ProxyMode::test_set_time, ProxyMode::test_net_find}) {
-        FakeProxySystem sys;
-        sys.window_exists = false;
-        RunTestClient(mode, sys);
-        EXPECT_TRUE(sys.sent.empty());
-        EXPECT_EQ(sys.now_reads, 0);
-        ASSERT_EQ(sys.shown.size(), 1u);
-        EXPECT_EQ(sys.shown[0], UString(PROXY_TEXT("Proxy not found.")));
+    for (const Case& c : cases) {
+        FakeSystem& sys = FreshFake();
+        ProxyMain(c.line);
+        const bool is_server = sys.calls.size() > 1 && sys.calls[1] == "CreateProxyWindow";
+        EXPECT_EQ(is_server, c.sends == server) << UString(c.line).size();
+        if (c.sends != server) {
+            ASSERT_EQ(sys.sent.size(), 1u);
+            EXPECT_EQ(sys.sent[0].message, c.sends);
+        }
     }
 }
 
-TEST(Client, set_time_client_sends_its_own_present)
+TEST(Client, sends_its_request_and_shows_the_sign_of_the_answer)
 {
-    FakeProxySystem sys;
-    sys.now = 0x01DA2B3C4D5E6F70LL;
-    RunTestClient(ProxyMode::test_set_time, sys);
-    ASSERT_EQ(sys.sent.size(), 1u);
-    EXPECT_EQ(sys.sent[0].message, 0x8000u);
-    EXPECT_EQ(sys.sent[0].wParam, static_cast<WParam>(0x4D5E6F70u));
-    EXPECT_EQ(sys.sent[0].lParam, static_cast<LParam>(0x01DA2B3Cu));
-
-    // What it sends is what a proxy decodes back to the same instant.
-    EXPECT_EQ(RequestedTime(sys.sent[0].wParam, sys.sent[0].lParam), sys.now);
-}
-
-TEST(Client, net_find_client_asks_for_txt)
-{
-    FakeProxySystem sys;
-    RunTestClient(ProxyMode::test_net_find, sys);
-    ASSERT_EQ(sys.sent.size(), 1u);
-    EXPECT_EQ(sys.sent[0].message, 0x8001u);
-    EXPECT_EQ(sys.sent[0].wParam, static_cast<WParam>(0x747874));
-    EXPECT_EQ(sys.sent[0].lParam, 0);
-    EXPECT_EQ(sys.now_reads, 0);
-}
-
-TEST(Client, text_follows_sign_of_answer)
-{
+    const Unit* const set_time = PROXY_TEXT("/TestSetTime");
+    const Unit* const net_find = PROXY_TEXT("/TestNetFind");
+    constexpr LResult no_window = 0x5EED;
     struct Case {
-        ProxyMode mode;
+        const Unit* line;
         LResult answer;
         const Unit* text;
     };
     const Case cases[] = {
-        {ProxyMode::test_set_time, 1, PROXY_TEXT("Succeeded.")},
-        {ProxyMode::test_set_time, 7, PROXY_TEXT("Succeeded.")},
-        {ProxyMode::test_set_time, -1, PROXY_TEXT("Failed.")},
-        {ProxyMode::test_set_time, INTPTR_MIN, PROXY_TEXT("Failed.")},
-        {ProxyMode::test_set_time, 0, PROXY_TEXT("Denied.")},
-        {ProxyMode::test_net_find, 1, PROXY_TEXT("Succeeded.")},
-        {ProxyMode::test_net_find, INTPTR_MAX, PROXY_TEXT("Succeeded.")},
-        {ProxyMode::test_net_find, -1, PROXY_TEXT("Failed or no access.")},
-        {ProxyMode::test_net_find, -2, PROXY_TEXT("Failed or no access.")},
-        {ProxyMode::test_net_find, 0, PROXY_TEXT("Denied.")},
+        {set_time, no_window, PROXY_TEXT("Proxy not found.")},
+        {net_find, no_window, PROXY_TEXT("Proxy not found.")},
+        {set_time, 1, PROXY_TEXT("Succeeded.")},
+        {set_time, 7, PROXY_TEXT("Succeeded.")},
+        {set_time, -1, PROXY_TEXT("Failed.")},
+        {set_time, INTPTR_MIN, PROXY_TEXT("Failed.")},
+        {set_time, 0, PROXY_TEXT("Denied.")},
+        {net_find, 1, PROXY_TEXT("Succeeded.")},
+        {net_find, INTPTR_MAX, PROXY_TEXT("Succeeded.")},
+        {net_find, -1, PROXY_TEXT("Failed or no access.")},
+        {net_find, -2, PROXY_TEXT("Failed or no access.")},
+        {net_find, 0, PROXY_TEXT("Denied.")},
     };
     for (const Case& c : cases) {
-        FakeProxySystem sys;
+        FakeSystem& sys = FreshFake();
+        sys.now = 0x01DA2B3C4D5E6F70LL;
+        sys.window_exists = c.answer != no_window;
         sys.answer = c.answer;
-        RunTestClient(c.mode, sys);
+        ProxyMain(c.line);
         ASSERT_EQ(sys.shown.size(), 1u);
         EXPECT_EQ(sys.shown[0], UString(c.text)) << c.answer;
+        if (!sys.window_exists) {
+            // Nothing is sent, and the clock is not even read.
+            EXPECT_TRUE(sys.sent.empty());
+            EXPECT_EQ(sys.now_reads, 0);
+        } else if (c.line == set_time) {
+            // The client's own present, which a proxy decodes back to the same instant.
+            ASSERT_EQ(sys.sent.size(), 1u);
+            EXPECT_EQ(sys.sent[0].message, 0x8000u);
+            EXPECT_EQ(sys.sent[0].wParam, static_cast<WParam>(0x4D5E6F70u));
+            EXPECT_EQ(sys.sent[0].lParam, static_cast<LParam>(0x01DA2B3Cu));
+            EXPECT_EQ(RequestedTime(sys.sent[0].wParam, sys.sent[0].lParam), sys.now);
+        } else {
+            // "txt", and no clock reading.
+            ASSERT_EQ(sys.sent.size(), 1u);
+            EXPECT_EQ(sys.sent[0].message, 0x8001u);
+            EXPECT_EQ(sys.sent[0].wParam, static_cast<WParam>(0x747874));
+            EXPECT_EQ(sys.sent[0].lParam, 0);
+            EXPECT_EQ(sys.now_reads, 0);
+        }
     }
 }
 

@@ -1,14 +1,15 @@
 // The set-time request through the proxy window's procedure: decoding, the acceptance window
 // around the present, the busy period and its timer, and the rest of the procedure's table.
-#include "fake_proxy_system.h"
-#include "proxy_core.h"
+#include "fake_platform.h"
+#include "proxy_internal.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
 using namespace proxy;
-using proxy_test::FakeProxySystem;
+using proxy_test::FakeSystem;
+using proxy_test::FreshFake;
 
 namespace {
 
@@ -30,7 +31,7 @@ protected:
     LResult Send(std::uint32_t message, WParam wParam, LParam lParam)
     {
         LResult result = 12345;
-        EXPECT_TRUE(HandleProxyMessage(state, sys, message, wParam, lParam, &result));
+        EXPECT_TRUE(HandleProxyMessage(state, message, wParam, lParam, &result));
         return result;
     }
     LResult RequestTime(std::int64_t t) { return Send(msg_set_time, LowWord(t), HighWord(t)); }
@@ -38,11 +39,11 @@ protected:
     void Timer(WParam id)
     {
         LResult result = 12345;
-        EXPECT_FALSE(HandleProxyMessage(state, sys, msg_timer, id, 0, &result));
+        EXPECT_FALSE(HandleProxyMessage(state, msg_timer, id, 0, &result));
     }
 
     ProxyState state;
-    FakeProxySystem sys;
+    FakeSystem& sys = FreshFake();
 };
 
 TEST_F(SetTime, acceptance_window_bounds_are_strict)
@@ -59,10 +60,10 @@ TEST_F(SetTime, acceptance_window_bounds_are_strict)
     };
     for (const Case& c : cases) {
         ProxyState fresh;
-        FakeProxySystem clock;
+        FakeSystem& clock = FreshFake();
         clock.now = n;
         LResult result = 0;
-        ASSERT_TRUE(HandleProxyMessage(fresh, clock, msg_set_time, LowWord(n + c.offset),
+        ASSERT_TRUE(HandleProxyMessage(fresh, msg_set_time, LowWord(n + c.offset),
                                        HighWord(n + c.offset), &result));
         EXPECT_EQ(result, c.accepted ? 1 : -1) << "offset " << c.offset;
         EXPECT_EQ(fresh.set_time_busy, c.accepted) << "offset " << c.offset;
@@ -189,14 +190,14 @@ TEST_F(SetTime, busy_timer_that_cannot_start_is_retried_until_it_runs)
 TEST_F(SetTime, procedure_table_answers_its_messages_and_passes_the_rest_on)
 {
     LResult result = 12345;
-    EXPECT_TRUE(HandleProxyMessage(state, sys, msg_destroy, 0, 0, &result));
+    EXPECT_TRUE(HandleProxyMessage(state, msg_destroy, 0, 0, &result));
     EXPECT_EQ(result, 0);
     EXPECT_EQ(sys.loop_ends, 1);
 
     // WM_CLOSE, WM_USER, WM_APP + 2 and a registered-range message go to the default.
     for (std::uint32_t message : {0x0010u, 0x0400u, 0x8002u, 0xC000u, 0x0001u}) {
         result = 12345;
-        EXPECT_FALSE(HandleProxyMessage(state, sys, message, 1, 1, &result)) << message;
+        EXPECT_FALSE(HandleProxyMessage(state, message, 1, 1, &result)) << message;
         EXPECT_EQ(result, 12345) << message;
     }
     EXPECT_EQ(sys.loop_ends, 1);
