@@ -26,7 +26,8 @@ set(RELEASE_COPYRIGHT "Copyright (C) 2026 The Velmora companions authors")
 # bench/out/). An archive unpacked keeps its files' times, so two builds of one tree agree.
 function(release_epoch out_epoch out_from root)
   file(REAL_PATH "${root}" root)
-  find_program(RELEASE_GIT git)
+  # Only the git that the PATH names, as for the scripts that ask.
+  find_program(RELEASE_GIT git NO_CACHE NO_DEFAULT_PATH PATHS ENV PATH)
   if(RELEASE_GIT)
     execute_process(COMMAND ${RELEASE_GIT} -C "${root}" rev-parse --show-toplevel
       OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
