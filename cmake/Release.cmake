@@ -1,9 +1,8 @@
 # What makes a Windows build fit to ship: the same bytes from every checkout of one commit, and
 # a version resource in every file. The release zips themselves are made in packaging/.
 
-# The names of the whole set: what Windows shows as the product, and the stem of the zips.
-set(RELEASE_PRODUCT_NAME "Velmora recording companions")
-set(RELEASE_PACKAGE_NAME velmora-companions)
+# The names of the whole set (RELEASE_PRODUCT_NAME, RELEASE_COMPANY_NAME, ...) come from
+# ReleaseInfo.cmake, which CMakeLists.txt includes before project().
 
 if(WIN32)
   # No link time in the PE header or in the DLL's export directory.
@@ -21,7 +20,8 @@ endif()
 
 # add_version_resource(target description): stamps the project version into the Windows file
 # as a version resource, so that its properties show what the file is (description, product,
-# its own file name) and which release it came from. Does nothing in the POSIX build.
+# company, copyright, its own file name) and which release it came from. Does nothing in the
+# POSIX build.
 function(add_version_resource target description)
   if(NOT WIN32)
     return()

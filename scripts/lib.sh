@@ -23,6 +23,10 @@
 #   generate ARG...           the stream generator (quill_ts_generate, native build): PACKETS
 #                             [SEED] for a transport stream, or --size BYTES [--random]
 #                             [--seed SEED]
+#   release_info [SOURCE_ROOT]
+#                             sets the RELEASE_... variables that cmake/ReleaseInfo.cmake prints
+#                             for the tree at SOURCE_ROOT (default: this one): RELEASE_VERSION,
+#                             RELEASE_PACKAGE_NAME, ..., RELEASE_EPOCH and RELEASE_EPOCH_FROM
 #
 # The one ok/FAIL counter of every script that checks something:
 #   result STATUS WHAT        prints "ok   WHAT" for status 0, else "FAIL WHAT", and counts it
@@ -146,6 +150,16 @@ generate() {  # ARG...
     return 1
   fi
   "$generator" "$@"
+}
+
+release_info() {  # [SOURCE_ROOT]
+  local lib_line lib_info
+  lib_info=$(cmake -P "${1:-$root}/cmake/ReleaseInfo.cmake") || return
+  while IFS= read -r lib_line; do
+    if [[ $lib_line =~ ^(RELEASE_[A-Z_]+)=(.*)$ ]]; then
+      printf -v "${BASH_REMATCH[1]}" '%s' "${BASH_REMATCH[2]}"
+    fi
+  done <<<"$lib_info"
 }
 
 results_passed=0
