@@ -128,13 +128,15 @@ void InstallCheck::Settings()
     GetPrivateProfileStringW(L"SET", L"DataUnit", L"", raw, 64, settings.c_str());
     UINT read = GetPrivateProfileIntW(L"SET", L"DataUnit", 188, settings.c_str());
     UINT unit = read < 2 ? 1 : read;
-    bool plain = raw[0] == 0 || std::to_wstring(read) == raw;
-    std::wstring what = raw[0] == 0 ? L"DataUnit is not set" : L"DataUnit=" + std::wstring(raw);
-    report_.Check(plain,
-                  what + L": outputs added while saving begin at the next " + Number(unit) +
-                      L"-byte unit",
-                  L"The library reads it as " + Number(read) +
-                      L". Write a whole number of bytes, such as 188 (one packet).");
+    std::wstring begin = unit == 1 ? std::wstring(L"at any byte")
+                                   : L"at the next " + Number(unit) + L"-byte unit";
+    if (raw[0] == 0 || std::to_wstring(read) == raw)
+        report_.Ok((raw[0] == 0 ? L"DataUnit is not set" : L"DataUnit=" + std::wstring(raw)) +
+                   L": outputs added while saving begin " + begin);
+    else
+        report_.Fail(L"DataUnit=" + std::wstring(raw) + L" is no whole number: the library reads "
+                     L"it as " + Number(read) + L", so outputs added while saving begin " + begin,
+                     L"Write a whole number of bytes, such as 188 (one packet).");
     Nested(settings);
 }
 
@@ -193,7 +195,7 @@ void InstallCheck::Nested(const std::wstring& settings)
                      L"Install the nested plug-in's build for " +
                          Wide(MachineName(image_.machine)) + L".");
     } else if (!Missing(nested, nested_functions).empty()) {
-        report_.Fail(what + L" lacks the function" + Missing(nested, nested_functions) +
+        report_.Fail(what + L" lacks functions by name:" + Missing(nested, nested_functions) +
                          written_directly,
                      L"Name a write plug-in that exports CreateCtrl, DeleteCtrl, StartSave, "
                      L"StopSave, GetSaveFilePath and AddTSBuff.");

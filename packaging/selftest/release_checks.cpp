@@ -472,7 +472,8 @@ void SelfTest::Nested()
     std::string log = ReadText(Join(folder, L"TestNested.dll.log"));
     report_.Check(HasLine(log, "load") && HasLine(log, "unload"),
                   L"the nested plug-in was loaded and released again",
-                  L"its log TestNested.dll.log holds: " + Wide(log));
+                  log.empty() ? L"TestNested.dll wrote no log: it was never loaded"
+                              : L"its log TestNested.dll.log holds:\n  " + Wide(log));
 }
 
 void SelfTest::ToolArguments()
@@ -664,7 +665,9 @@ int SelfTest::Run()
         Recording();
         Nested();
     } else {
-        report_.NotRun(work_folder_checks, tempProblem);
+        report_.NotRun(work_folder_checks,
+                       L"that need a work folder (the recordings, tailgrip, hopover): " +
+                           tempProblem);
     }
     ToolArguments();
     Proxy();

@@ -78,7 +78,7 @@ bool Report::Check(bool ok, const std::wstring& what, const std::wstring& cause)
 void Report::NotRun(int count, const std::wstring& why)
 {
     notRun_ += count;
-    Print(L"NOT RUN " + Number(static_cast<unsigned>(count)) + L" checks: " + why);
+    Print(L"NOT RUN " + Number(static_cast<unsigned>(count)) + L" checks " + why);
 }
 
 void Report::Note(const std::wstring& text)
