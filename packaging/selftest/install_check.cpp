@@ -108,12 +108,13 @@ void InstallCheck::Host()
         return;
     }
     std::wstring bits = Wide(MachineName(host.machine));
-    report_.Check(host.machine == image_.machine,
-                  L"the host " + BaseName(host_) + L" is " + bits + L", as Quill_Spread.dll must "
-                  L"be: a host loads only plug-ins of its own bitness",
-                  L"Quill_Spread.dll is " + Wide(MachineName(image_.machine)) +
-                      L": the host cannot load it. Install Quill_Spread.dll of the release "
-                      L"for " + bits + L".");
+    if (host.machine == image_.machine)
+        report_.Ok(L"the host " + BaseName(host_) + L" is " + bits + L", as Quill_Spread.dll");
+    else
+        report_.Fail(L"the host " + BaseName(host_) + L" is " + bits + L", Quill_Spread.dll " +
+                         Wide(MachineName(image_.machine)) +
+                         L": a host loads only plug-ins of its own bitness",
+                     L"Install Quill_Spread.dll of the release for " + bits + L".");
 }
 
 void InstallCheck::Settings()
