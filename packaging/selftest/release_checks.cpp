@@ -332,6 +332,8 @@ void SelfTest::Stream()
 std::wstring SelfTest::HostCause(const Child& host, const wchar_t* report) const
 {
     std::string printed = ReadText(Work(report));
+    if (host.Handle() == nullptr)
+        return L"quill_record_host.exe did not start.";
     if (host.Running())
         return L"quill_record_host.exe still runs. " + Printed(printed);
     return ExitText(L"quill_record_host", host.ExitCode()) + L". " + Printed(printed);
