@@ -118,6 +118,10 @@ void ReadVersion(const Reader& r, Image& image, std::uint32_t rva, PeImage* out)
     std::uint32_t wanted = resource_type_version;
     for (int level = 0; level < 3; ++level) {
         std::uint32_t named = r.U16(dir + 12), ids = r.U16(dir + 14);
+        if (!r.Has(dir + 16, 8 * std::uint64_t(named + ids))) {
+            out->problem = "its resource table is cut short";
+            return;
+        }
         std::uint32_t next = 0;
         bool found = false;
         for (std::uint32_t i = 0; i < named + ids && !found; ++i) {
