@@ -182,6 +182,8 @@ TEST_F(QuillTest, write_plugin_setting_chooses_the_mode)
         {";TestNested" + std::string(library_suffix), false},
         {"Missing" + std::string(library_suffix), false},
         {"TestLacking" + std::string(library_suffix), false},
+        // The library itself: nesting into it would use up its own controls.
+        {"Quill_Spread" + std::string(library_suffix), false},
         {"TestNested" + std::string(library_suffix), true},
     };
     Load();
@@ -204,8 +206,11 @@ TEST_F(QuillTest, write_plugin_setting_chooses_the_mode)
         EXPECT_FALSE(IsLoaded(nested));
         EXPECT_FALSE(IsLoaded(lacking));
     }
-    // The library lacking a function was loaded once and released again.
+    // The library lacking a function was loaded once and released again, and the library
+    // itself holds no reference to itself.
     EXPECT_EQ(NestedLog(lacking), (std::vector<std::string>{"load", "unload"}));
+    lib.Unload();
+    EXPECT_FALSE(IsLoaded(lib_path));
 }
 
 TEST_F(QuillTest, nested_library_lives_from_first_create_to_last_delete)
