@@ -8,8 +8,8 @@
 #include "utf16_convert.h"
 
 #include <dlfcn.h>
-#include <link.h>
 #include <fcntl.h>
+#include <link.h>
 #include <pthread.h>
 #include <stdlib.h>
 #include <sys/file.h>
