@@ -328,6 +328,32 @@ TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
     EXPECT_EQ(ReadFileBytes(ini_path), before);
 }
 
+#ifdef _WIN32
+TEST_F(QuillTest, library_path_without_room_for_its_settings_writes_files)
+{
+    // The library's long path with ".ini" must fit 512 units. From a path of 508 units, or one
+    // too long even for the module-path buffer, no settings are read: the nested plug-in they
+    // name stays unloaded, and saves go to files.
+    const std::string name = "Quill_Spread.dll", nested = "TestNested.dll";
+    for (std::size_t length : {508u, 600u}) {
+        std::string folder = DirOfLength(dir.path(), length - 1 - name.size());
+        ASSERT_TRUE(CopyFileBytes(QUILL_PATH, folder + Sep() + name));
+        ASSERT_TRUE(CopyFileBytes(NESTED_PATH, folder + Sep() + nested));
+        ASSERT_TRUE(test_support::WriteFileBytes(folder + Sep() + name + ".ini",
+                                                 "[SET]\nWritePlugin=" + nested + "\n"));
+        ASSERT_TRUE(lib.Load(folder + Sep() + name)) << length;
+        q = lib.api();
+        DWORD id = NewCtrl();
+        EXPECT_FALSE(IsLoaded(folder + Sep() + nested)) << length;
+        WStr file = Path("deep" + std::to_string(length) + ".ts");
+        EXPECT_TRUE(q.StartSave(id, file.c_str(), 0, 0)) << length;
+        EXPECT_TRUE(HeldForWriting(N(file))) << length;
+        EXPECT_TRUE(q.DeleteCtrl(id));
+        lib.Unload();
+    }
+}
+#endif
+
 #ifndef _WIN32
 TEST_F(QuillTest, host_functions_of_the_export_names_are_never_called)
 {
