@@ -1,5 +1,5 @@
 // Stream distribution: AddTSBuff hands each host buffer to every live output of a control.
-#include "state.h"
+#include "output.h"
 
 namespace {
 
@@ -24,14 +24,8 @@ BOOL FeedOutputs(CtrlSlot& slot, const BYTE* data, DWORD size, DWORD* writeSize)
         if (skip >= size)
             continue;  // the boundary lies at or past this buffer's end: wait for the next one
         slot.started[k] = 1;
-        BOOL written = InNestedMode()
-                           ? plugInState.nested.AddTSBuff(entry.nestedId, data + skip,
-                                                          size - skip, writeSize)
-                           : plat::WriteOutput(entry.file, data + skip, size - skip, writeSize);
-        if (written)
+        if (WriteToOutput(entry, data + skip, size - skip, writeSize))
             any = true;
-        else
-            CloseOutputEntry(entry);  // this output ends here; the others go on
     }
     if (!any)
         return FALSE;  // not accepted: the stream position stays

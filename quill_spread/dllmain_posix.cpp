@@ -1,11 +1,8 @@
-// The load and unload hooks of Quill_Spread.so, which do what DllMain does in the Windows build,
-// and the seam the library runs on.
+// The load and unload hooks of Quill_Spread.so, which do what DllMain does in the Windows build.
+#include "controls.h"
 #include "platform_posix.h"
-#include "state.h"
 
-const plat::Seam& plat::seam = plat::osSeam;
-
-// The module handle is the base address of this file.
+// The module handle is the one dlopen gives for this file.
 __attribute__((constructor)) static void QuillLoad()
 {
     ProcessAttach(plat_posix::NoteLoadedModule(reinterpret_cast<const void*>(&QuillLoad)));

@@ -1,7 +1,5 @@
-// The entry point of Quill_Spread.dll and the seam it runs on.
-#include "state.h"
-
-const plat::Seam& plat::seam = plat::osSeam;
+// The entry point of Quill_Spread.dll.
+#include "controls.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {

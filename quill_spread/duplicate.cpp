@@ -1,6 +1,6 @@
 // Duplicate outputs: DuplicateSave adds an output to a running save, found by the path of its
 // output 1, or removes one again.
-#include "state.h"
+#include "output.h"
 
 namespace {
 
@@ -8,47 +8,16 @@ namespace {
 CtrlSlot* FindSaveByPath(const WCHAR* path)
 {
     for (CtrlSlot& slot : plugInState.slots) {
-        if (slot.inUse && plat::StrCmpI(slot.savePath, path) == 0)
+        if (slot.inUse && plat::SamePath(slot.savePath, path))
             return &slot;
     }
     return nullptr;
 }
 
-// Opens entry k of slot for newPath; true when it holds the new output.
-bool OpenDuplicate(CtrlSlot& slot, DWORD k, WCHAR* newPath, DWORD newPathSize, int overwrite,
-                   ULONGLONG startParam)
-{
-    OutputEntry& entry = slot.outputs[k];
-    if (!InNestedMode()) {
-        entry.file = CreateUniqueFile(newPath, static_cast<int>(newPathSize), overwrite);
-        return entry.file != INVALID_HANDLE_VALUE;
-    }
-    const NestedPlugIn& n = plugInState.nested;
-    if (!n.CreateCtrl(&entry.nestedId)) {
-        entry.nestedId = 0;
-        return false;
-    }
-    DWORD nestedId = entry.nestedId;
-    if (!n.StartSave(nestedId, newPath, overwrite, startParam)) {
-        n.DeleteCtrl(nestedId);
-        entry.nestedId = 0;
-        return false;
-    }
-    // The nested plug-in writes its path into the host's buffer; a size it writes back is
-    // not passed on to the host.
-    DWORD capacity = newPathSize;
-    if (n.GetSaveFilePath(nestedId, newPath, &capacity))
-        return true;
-    n.StopSave(nestedId);
-    n.DeleteCtrl(nestedId);
-    entry.nestedId = 0;
-    return false;
-}
-
 // Removes output outputId of slot; false for an id of no live output. Lock held.
 bool RemoveOutput(CtrlSlot& slot, DWORD outputId)
 {
-    DWORD k = outputId - 1;  // an id of 0 wraps and fails the range test
+    DWORD k = IndexOfId(outputId);
     if (k >= slot.outputCount)
         return false;
     // The entry stays counted and becomes free for a later add.
@@ -71,7 +40,8 @@ bool AddOutput(CtrlSlot& slot, DWORD* outputId, WCHAR* newPath, DWORD newPathSiz
     }
     int overwrite = overwriteMode < 0 ? slot.overwrite : overwriteMode != 0 ? 1 : 0;
     slot.started[k] = 0;  // joins at the next data-unit boundary
-    if (!OpenDuplicate(slot, k, newPath, newPathSize, overwrite, startParam))
+    // The nested plug-in writes its path into the host's buffer.
+    if (!OpenOutput(slot.outputs[k], newPath, newPath, newPathSize, overwrite, startParam))
         return false;
     *outputId = IdOfIndex(k);
     return true;

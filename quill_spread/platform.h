@@ -1,11 +1,8 @@
-// The operating-system seam of Quill_Spread. The portable code (state.cpp, outputs.cpp,
-// distribute.cpp, duplicate.cpp) reaches files, its own module, the nested plug-in, the settings
-// file, the lock and even string handling only through these calls: the Windows build imports
-// nothing but system libraries, so strings go through the lstr functions and wsprintfW there.
-//
-// The calls go through one table of operations, Seam. platform_win32.cpp and platform_posix.cpp
-// each fill one in, osSeam; the library's entry file binds `seam` to it. A test program binds
-// `seam` to a wrapper of osSeam instead and so injects faults without a hook in the library.
+// The operating-system seam of Quill_Spread: what the portable code (state.cpp, output.cpp,
+// controls.cpp, save.cpp, distribute.cpp, duplicate.cpp) needs of the system, named by that
+// need. The functions are bound at link time: platform_win32.cpp or platform_posix.cpp defines
+// them in the library, a test's platform file in a test program. Nothing here is a table that
+// could be swapped at run time, so the library carries no test hook.
 #pragma once
 
 #include "plugin_types.h"
@@ -27,138 +24,47 @@ struct LockStorage {
 
 typedef void (*Proc)();
 
-// The operations, in the order of the calls below, where each one's contract is stated.
-struct Seam {
-    void (*InitLock)(LockStorage* lock);
-    void (*EnterLock)(LockStorage* lock);
-    void (*LeaveLock)(LockStorage* lock);
-    void (*DeleteLock)(LockStorage* lock);
-    HANDLE (*CreateOutputFile)(const WCHAR* path, bool overwrite);
-    BOOL (*WriteOutput)(HANDLE file, const void* data, DWORD size, DWORD* written);
-    void (*CloseOutput)(HANDLE file);
-    DWORD (*ModuleFileName)(HMODULE module, WCHAR* path, DWORD size);
-    DWORD (*LongPathName)(const WCHAR* path, WCHAR* longPath, DWORD size);
-    HMODULE (*LoadModule)(const WCHAR* path);
-    Proc (*FindFunction)(HMODULE module, const char* name);
-    void (*ReleaseModule)(HMODULE module);
-    UINT (*ProfileInt)(const WCHAR* section, const WCHAR* key, int fallback, const WCHAR* file);
-    DWORD (*ProfileString)(const WCHAR* section, const WCHAR* key, const WCHAR* fallback,
-                           WCHAR* value, DWORD size, const WCHAR* file);
-    BOOL (*WriteProfileString)(const WCHAR* section, const WCHAR* key, const WCHAR* value,
-                               const WCHAR* file);
-    INT_PTR (*OpenForEditing)(const WCHAR* path);
-    int (*StrLen)(const WCHAR* s);
-    void (*StrCopy)(WCHAR* to, const WCHAR* from);
-    int (*StrCmpI)(const WCHAR* a, const WCHAR* b);
-    int (*FormatNumbered)(WCHAR* out, int n, const WCHAR* suffix);
-};
-
-// The operating system's own implementation (platform_win32.cpp or platform_posix.cpp).
-extern const Seam osSeam;
-// The implementation the library runs on: osSeam, bound in dllmain_win32.cpp or
-// dllmain_posix.cpp; in a test program, the test's wrapper of it.
-extern const Seam& seam;
-
 // The one re-entrant lock: the owning thread may enter it again.
-inline void InitLock(LockStorage* lock)
-{
-    seam.InitLock(lock);
-}
-inline void EnterLock(LockStorage* lock)
-{
-    seam.EnterLock(lock);
-}
-inline void LeaveLock(LockStorage* lock)
-{
-    seam.LeaveLock(lock);
-}
-inline void DeleteLock(LockStorage* lock)
-{
-    seam.DeleteLock(lock);
-}
+void InitLock(LockStorage* lock);
+void EnterLock(LockStorage* lock);
+void LeaveLock(LockStorage* lock);
+void DeleteLock(LockStorage* lock);
 
 // Creates path for writing, others may only read it while it is open. overwrite true replaces
 // an existing file, false fails when one exists. INVALID_HANDLE_VALUE on failure, and then
 // nothing is left to close.
-inline HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
-{
-    return seam.CreateOutputFile(path, overwrite);
-}
+HANDLE CreateOutputFile(const WCHAR* path, bool overwrite);
 // Writes all size bytes or fails; *written receives the bytes written.
-inline BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
-{
-    return seam.WriteOutput(file, data, size, written);
-}
-inline void CloseOutput(HANDLE file)
-{
-    seam.CloseOutput(file);
-}
+BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written);
+void CloseOutput(HANDLE file);
 
-// The file of module, as GetModuleFileNameW: the length copied; size when the path was cut.
-inline DWORD ModuleFileName(HMODULE module, WCHAR* path, DWORD size)
-{
-    return seam.ModuleFileName(module, path, size);
-}
-// The long form of path, as GetLongPathNameW: the length copied, or the size needed (with the
-// terminator) when it does not fit; 0 on failure.
-inline DWORD LongPathName(const WCHAR* path, WCHAR* longPath, DWORD size)
-{
-    return seam.LongPathName(path, longPath, size);
-}
+// The long, absolute path of the library's own file (self is the module handle the entry point
+// was given) and its length; 0 when it cannot be told or does not fit size units with its
+// terminator.
+DWORD OwnLongPath(HMODULE self, WCHAR* path, DWORD size);
 
-// Run-time loading of the nested plug-in.
-inline HMODULE LoadModule(const WCHAR* path)
-{
-    return seam.LoadModule(path);
-}
-inline Proc FindFunction(HMODULE module, const char* name)
-{
-    return seam.FindFunction(module, name);
-}
-inline void ReleaseModule(HMODULE module)
-{
-    seam.ReleaseModule(module);
-}
+// The nested plug-in: loads the library at path (null on failure), finds an exported function
+// (null when missing), releases the library again. Loading the library's own file gives self.
+HMODULE LoadModule(const WCHAR* path);
+Proc FindFunction(HMODULE module, const char* name);
+void ReleaseModule(HMODULE module);
 
-// Profile files ([section] and key=value lines), as the Windows profile functions.
-inline UINT ProfileInt(const WCHAR* section, const WCHAR* key, int fallback, const WCHAR* file)
-{
-    return seam.ProfileInt(section, key, fallback, file);
-}
-inline DWORD ProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* fallback,
-                           WCHAR* value, DWORD size, const WCHAR* file)
-{
-    return seam.ProfileString(section, key, fallback, value, size, file);
-}
-inline BOOL WriteProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* value,
-                               const WCHAR* file)
-{
-    return seam.WriteProfileString(section, key, value, file);
-}
-// Opens path in the desktop's editor without waiting for it; above 32 when it was started.
-inline INT_PTR OpenForEditing(const WCHAR* path)
-{
-    return seam.OpenForEditing(path);
-}
+// The settings file, section "SET". DataUnit as a number (absent when the key is missing or
+// empty), read as the Windows profile functions read numbers.
+UINT ReadDataUnit(const WCHAR* file, UINT absent);
+// WritePlugin cut to size - 1 units, always terminated; empty when the key is missing.
+void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size);
+// Whether WritePlugin is there; a value that begins with "*" counts as missing.
+bool HasWritePlugin(const WCHAR* file);
+// Sets WritePlugin and then DataUnit, creating the file when it is missing; failures are not
+// told.
+void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit);
+// Opens file in the desktop's editor without waiting for it; above 32 when it was started.
+INT_PTR OpenForEditing(const WCHAR* file);
 
-// Strings.
-inline int StrLen(const WCHAR* s)
-{
-    return seam.StrLen(s);
-}
-inline void StrCopy(WCHAR* to, const WCHAR* from)
-{
-    seam.StrCopy(to, from);
-}
-// 0 when equal ignoring case.
-inline int StrCmpI(const WCHAR* a, const WCHAR* b)
-{
-    return seam.StrCmpI(a, b);
-}
+// Whether two paths name the same file as far as spelling goes: equal ignoring case.
+bool SamePath(const WCHAR* a, const WCHAR* b);
 // Writes "-(n)" followed by suffix into out; returns the units written, terminator excluded.
-inline int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
-{
-    return seam.FormatNumbered(out, n, suffix);
-}
+int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix);
 
 }  // namespace plat

@@ -1,335 +1,93 @@
-// POSIX side of Quill_Spread's seam, apart from the profile files (profile_posix.cpp): a
-// recursive pthread mutex, open/write/close for output files, the library's own path as the
-// load hook noted it, dlopen for the nested plug-in, the desktop's editor, and UTF-16 string
-// helpers. Paths are converted to UTF-8 only where a file is opened.
+// The seam of Quill_Spread.so: every call goes to the POSIX implementation of posix_system.cpp
+// and profile_posix.cpp. A test program links a platform file of its own in place of this one.
 #include "platform_posix.h"
-#include "utf16_convert.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <pthread.h>
-#include <stdlib.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <climits>
-#include <cstring>
-#include <string>
-#include <vector>
-
-namespace plat_posix {
-namespace {
-
-using plat::LockStorage;
-using plat::Proc;
-
-// The library's own file as an absolute path, taken when it is loaded: dladdr reports the path
-// the host gave to dlopen, which may be relative to a working directory that changes later.
-// A plain array, filled by the load hook, which may run before any constructor of this file.
-char own_path[PATH_MAX];
-
-// Fills own_path from the name dladdr gave; it stays empty when the path cannot be told.
-void NoteOwnPath(const char* name)
+void plat::InitLock(LockStorage* lock)
 {
-    // dladdr names every object it finds by a non-empty name, the main program's excepted,
-    // and this library is never that.
-    std::string path = name != nullptr ? name : "";  // GCOVR_EXCL_BR_LINE
-    if (!path.empty() && path[0] != '/') {           // GCOVR_EXCL_BR_LINE
-        // getcwd fails, and the joined path overflows, only for a working directory that was
-        // removed or is nearly PATH_MAX deep, where no test can load a library.
-        char cwd[PATH_MAX];
-        bool known = getcwd(cwd, sizeof cwd) != nullptr;
-        path = known ? std::string(cwd) + "/" + path : std::string();  // GCOVR_EXCL_BR_LINE
-    }
-    if (path.size() < sizeof own_path)  // GCOVR_EXCL_BR_LINE
-        std::memcpy(own_path, path.c_str(), path.size() + 1);
+    plat_posix::InitLock(lock);
 }
 
-pthread_mutex_t* AsMutex(LockStorage* lock)
+void plat::EnterLock(LockStorage* lock)
 {
-    static_assert(sizeof(pthread_mutex_t) <= sizeof(LockStorage::bytes), "lock storage too small");
-    return reinterpret_cast<pthread_mutex_t*>(lock->bytes);
+    plat_posix::EnterLock(lock);
 }
 
-void InitLock(LockStorage* lock)
+void plat::LeaveLock(LockStorage* lock)
 {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(AsMutex(lock), &attr);
-    pthread_mutexattr_destroy(&attr);
+    plat_posix::LeaveLock(lock);
 }
 
-void EnterLock(LockStorage* lock)
+void plat::DeleteLock(LockStorage* lock)
 {
-    pthread_mutex_lock(AsMutex(lock));
+    plat_posix::DeleteLock(lock);
 }
 
-void LeaveLock(LockStorage* lock)
+HANDLE plat::CreateOutputFile(const WCHAR* path, bool overwrite)
 {
-    pthread_mutex_unlock(AsMutex(lock));
+    return plat_posix::CreateOutputFile(path, overwrite);
 }
 
-void DeleteLock(LockStorage* lock)
+BOOL plat::WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
 {
-    pthread_mutex_destroy(AsMutex(lock));
+    return plat_posix::WriteOutput(file, data, size, written);
 }
 
-// O_EXCL refuses an existing file as CREATE_NEW does; without it the file is replaced as by
-// CREATE_ALWAYS. On Windows the share mode also refuses a second writer while an output holds
-// the file, and CreateUniqueFile falls back to a numbered name. POSIX has no share modes: an
-// exclusive flock stands in among our own outputs (and programs that honour it), and the file
-// is emptied only once the lock is held, so that a recording is never cut under its output. A
-// device or a pipe, which cannot be emptied, is left as O_TRUNC leaves it; a file system
-// without flock goes on without the lock.
-HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
+void plat::CloseOutput(HANDLE file)
 {
-    int fd = open(Narrow(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL),
-                  0666);
-    if (fd < 0)
-        return INVALID_HANDLE_VALUE;
-    // Apart from another holder, flock fails only on a file system without locks or when the
-    // kernel has no lock left (ENOLCK), neither of which a test can arrange.
-    bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;  // GCOVR_EXCL_BR_LINE
-    if (held || (overwrite && ftruncate(fd, 0) != 0 && errno != EINVAL)) {
-        close(fd);
-        return INVALID_HANDLE_VALUE;
-    }
-    return HandleOf(fd);
+    plat_posix::CloseOutput(file);
 }
 
-// The loop of WriteAll goes on after a write(2) that stopped short, so the output behaves as a
-// synchronous WriteFile does: all bytes or failure.
-BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
+DWORD plat::OwnLongPath(HMODULE self, WCHAR* path, DWORD size)
 {
-    std::size_t done;
-    bool ok = WriteAll(FdOf(file), data, size, &done);
-    *written = static_cast<DWORD>(done);
-    return ok ? TRUE : FALSE;
+    return plat_posix::OwnLongPath(self, path, size);
 }
 
-void CloseOutput(HANDLE file)
+HMODULE plat::LoadModule(const WCHAR* path)
 {
-    close(FdOf(file));
+    return plat_posix::LoadModule(path);
 }
 
-// The module handle is not needed: the load hook noted the library's file.
-DWORD ModuleFileName(HMODULE, WCHAR* path, DWORD size)
+plat::Proc plat::FindFunction(HMODULE module, const char* name)
 {
-    return ReportModuleFile(own_path, path, size);
+    return plat_posix::FindFunction(module, name);
 }
 
-// POSIX has no short names: the long form of an existing file's path is that path.
-DWORD LongPathName(const WCHAR* path, WCHAR* longPath, DWORD size)
+void plat::ReleaseModule(HMODULE module)
 {
-    struct stat st;
-    if (stat(Narrow(path).c_str(), &st) != 0)
-        return 0;
-    std::u16string wide(path);
-    if (wide.size() >= size)
-        return static_cast<DWORD>(wide.size() + 1);
-    return CopyOut(wide, longPath, size);
+    plat_posix::ReleaseModule(module);
 }
 
-HMODULE LoadModule(const WCHAR* path)
+UINT plat::ReadDataUnit(const WCHAR* file, UINT absent)
 {
-    return dlopen(Narrow(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    return plat_posix::ReadDataUnit(file, absent);
 }
 
-Proc FindFunction(HMODULE module, const char* name)
+void plat::ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
 {
-    return reinterpret_cast<Proc>(dlsym(module, name));
+    plat_posix::ReadWritePlugin(file, value, size);
 }
 
-void ReleaseModule(HMODULE module)
+bool plat::HasWritePlugin(const WCHAR* file)
 {
-    dlclose(module);
+    return plat_posix::HasWritePlugin(file);
 }
 
-// Whether program can be found on PATH (or is a path itself) and run.
-bool OnPath(const std::string& program)
+void plat::WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
 {
-    // GCOVR_EXCL_START: only ever asked for the bare name "xdg-open".
-    if (program.find('/') != std::string::npos)
-        return access(program.c_str(), X_OK) == 0;
-    // GCOVR_EXCL_STOP
-    // Without PATH, the system's default search path, where no test can place a stand-in.
-    const char* path = getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";  // GCOVR_EXCL_BR_LINE
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string dir = dirs.substr(start, end - start);
-        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
+    plat_posix::WriteSettings(file, writePlugin, dataUnit);
 }
 
-// The desktop's opener (xdg-open), else $VISUAL or $EDITOR, started detached: a grandchild with
-// its streams on /dev/null, so that nothing waits for the editor and no zombie is left. 42 when
-// it was started (any value above 32 means that), 31 when there is nothing to open it with,
-// as for a file type without an association.
-INT_PTR OpenForEditing(const WCHAR* path)
+INT_PTR plat::OpenForEditing(const WCHAR* file)
 {
-    std::string file = Narrow(path);
-    std::vector<std::string> command;
-    if (OnPath("xdg-open")) {
-        command = {"xdg-open", file};
-    } else {
-        const char* editor = getenv("VISUAL");
-        if (editor == nullptr || *editor == 0)
-            editor = getenv("EDITOR");
-        if (editor == nullptr || *editor == 0)
-            return 31;
-        // The variable may carry arguments; the shell splits it.
-        command = {"/bin/sh", "-c", std::string(editor) + " \"$1\"", "sh", file};
-    }
-    std::vector<char*> argv;
-    for (std::string& arg : command)
-        argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
-
-    pid_t child = fork();
-    // GCOVR_EXCL_START: fork fails only when the system has no process or memory left, and the
-    // children end in exec or _exit, which write no coverage data.
-    if (child < 0)
-        return 0;
-    if (child == 0) {
-        setsid();
-        if (fork() == 0) {
-            int null_fd = open("/dev/null", O_RDWR);
-            if (null_fd >= 0) {
-                dup2(null_fd, 0);
-                dup2(null_fd, 1);
-                dup2(null_fd, 2);
-            }
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
-        _exit(0);
-    }
-    // GCOVR_EXCL_STOP
-    // Only a signal that the host catches interrupts the wait; no test can time one.
-    int status;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
-    }
-    return 42;
+    return plat_posix::OpenForEditing(file);
 }
 
-int StrLen(const WCHAR* s)
+bool plat::SamePath(const WCHAR* a, const WCHAR* b)
 {
-    int n = 0;
-    while (s[n] != 0)
-        ++n;
-    return n;
+    return plat_posix::SamePath(a, b);
 }
 
-void StrCopy(WCHAR* to, const WCHAR* from)
+int plat::FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
 {
-    while ((*to++ = *from++) != 0) {
-    }
+    return plat_posix::FormatNumbered(out, n, suffix);
 }
-
-// ASCII case folding, which is what path comparison needs on a case-sensitive system that
-// still accepts a host's differently cased spelling.
-int StrCmpI(const WCHAR* a, const WCHAR* b)
-{
-    for (;; ++a, ++b) {
-        WCHAR x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<WCHAR>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<WCHAR>(y - 'A' + 'a');
-        if (x != y)
-            return x < y ? -1 : 1;
-        if (x == 0)
-            return 0;
-    }
-}
-
-int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
-{
-    WCHAR digits[12];
-    int count = 0;
-    unsigned value = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
-    do {
-        digits[count++] = static_cast<WCHAR>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    int length = 0;
-    out[length++] = '-';
-    out[length++] = '(';
-    if (n < 0)
-        out[length++] = '-';
-    while (count > 0)
-        out[length++] = digits[--count];
-    out[length++] = ')';
-    for (const WCHAR* s = suffix; *s != 0; ++s)
-        out[length++] = *s;
-    out[length] = 0;
-    return length;
-}
-
-}  // namespace
-
-DWORD CopyOut(const std::u16string& text, WCHAR* out, DWORD size)
-{
-    if (size == 0)
-        return 0;
-    DWORD n = text.size() < size ? static_cast<DWORD>(text.size()) : size - 1;
-    for (DWORD i = 0; i < n; ++i)
-        out[i] = text[i];
-    out[n] = 0;
-    return n;
-}
-
-DWORD ReportModuleFile(const std::string& file, WCHAR* path, DWORD size)
-{
-    if (file.empty())
-        return 0;
-    std::u16string wide = utf16::Widen<char16_t>(file);
-    DWORD n = CopyOut(wide, path, size);
-    return wide.size() >= size ? size : n;  // cut: the full size (0 for no room), as on Windows
-}
-
-HMODULE NoteLoadedModule(const void* address)
-{
-    Dl_info info;
-    if (dladdr(address, &info) == 0)  // GCOVR_EXCL_LINE: the address is the load hook's own
-        return nullptr;               // GCOVR_EXCL_LINE
-    NoteOwnPath(info.dli_fname);
-    return info.dli_fbase;
-}
-
-}  // namespace plat_posix
-
-// In the order of plat::Seam.
-const plat::Seam plat::osSeam = {
-    plat_posix::InitLock,
-    plat_posix::EnterLock,
-    plat_posix::LeaveLock,
-    plat_posix::DeleteLock,
-    plat_posix::CreateOutputFile,
-    plat_posix::WriteOutput,
-    plat_posix::CloseOutput,
-    plat_posix::ModuleFileName,
-    plat_posix::LongPathName,
-    plat_posix::LoadModule,
-    plat_posix::FindFunction,
-    plat_posix::ReleaseModule,
-    plat_posix::ProfileInt,
-    plat_posix::ProfileString,
-    plat_posix::WriteProfileString,
-    plat_posix::OpenForEditing,
-    plat_posix::StrLen,
-    plat_posix::StrCopy,
-    plat_posix::StrCmpI,
-    plat_posix::FormatNumbered,
-};

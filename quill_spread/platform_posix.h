@@ -1,7 +1,7 @@
-// What the POSIX files of Quill_Spread's seam share: output handles as file descriptors, the
-// write-all loop, the Windows way of handing out a string, the profile functions of
-// profile_posix.cpp, and the load hook's note of the library's own file. A test seam that wraps
-// the POSIX one uses the same pieces, so that its faults run through the library's own loop.
+// The POSIX implementation of Quill_Spread's seam under names of its own (plat_posix), so that
+// the library's platform file and a test's platform file can both forward to it: output handles
+// as file descriptors, the write-all loop, the profile functions of profile_posix.cpp, and the
+// load hook's note of the library's own file. A test's faults run through the same write loop.
 #pragma once
 
 #include "platform.h"
@@ -58,12 +58,33 @@ inline std::string Narrow(const WCHAR* s)
     return utf16::Narrow(s);
 }
 
-// Copies text into a buffer of size units the way the Windows profile and module-path calls
-// do: cut to size - 1 units, always terminated. Returns the units copied.
+// The seam's calls, each with the contract of its namesake in platform.h.
+void InitLock(plat::LockStorage* lock);
+void EnterLock(plat::LockStorage* lock);
+void LeaveLock(plat::LockStorage* lock);
+void DeleteLock(plat::LockStorage* lock);
+HANDLE CreateOutputFile(const WCHAR* path, bool overwrite);
+BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written);
+void CloseOutput(HANDLE file);
+DWORD OwnLongPath(HMODULE self, WCHAR* path, DWORD size);
+HMODULE LoadModule(const WCHAR* path);
+plat::Proc FindFunction(HMODULE module, const char* name);
+void ReleaseModule(HMODULE module);
+UINT ReadDataUnit(const WCHAR* file, UINT absent);
+void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size);
+bool HasWritePlugin(const WCHAR* file);
+void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit);
+INT_PTR OpenForEditing(const WCHAR* file);
+bool SamePath(const WCHAR* a, const WCHAR* b);
+int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix);
+
+// The path of an existing file (UTF-8) as OwnLongPath hands it out: its length, or 0 when the
+// file is missing or the path does not fit size units with its terminator.
+DWORD ExistingPath(const std::string& file, WCHAR* path, DWORD size);
+
+// Copies text into a buffer of size units the way the Windows profile calls do: cut to
+// size - 1 units, always terminated. Returns the units copied.
 DWORD CopyOut(const std::u16string& text, WCHAR* out, DWORD size);
-// Reports file (UTF-8) as GetModuleFileNameW reports a module's file: the units copied, or
-// size when the path was cut; 0 for an empty file name.
-DWORD ReportModuleFile(const std::string& file, WCHAR* path, DWORD size);
 
 // profile_posix.cpp: the Windows profile functions over the same file syntax.
 UINT ProfileInt(const WCHAR* section, const WCHAR* key, int fallback, const WCHAR* file);
@@ -72,9 +93,9 @@ DWORD ProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* fallbac
 BOOL WriteProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* value,
                         const WCHAR* file);
 
-// For the load hook: the module (its base address) that holds address. Its file's absolute path
-// is noted now, while the working directory is still the one the host loaded the library from;
-// ModuleFileName reports it.
+// For the load hook: the module (its link_map, the handle dlopen gives for it) that holds
+// address. Its file's absolute path is noted now, while the working directory is still the one
+// the host loaded the library from; OwnLongPath reports it.
 HMODULE NoteLoadedModule(const void* address);
 
 }  // namespace plat_posix

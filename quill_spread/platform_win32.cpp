@@ -1,152 +1,131 @@
-// Windows side of Quill_Spread's seam: critical section, CreateFileW/WriteFile, module paths,
-// LoadLibraryW, the profile functions, ShellExecuteW and the lstr string functions. Only
+// Windows side of Quill_Spread's seam: critical section, CreateFileW/WriteFile, the module's
+// path, LoadLibraryW, the profile functions, ShellExecuteW, lstrcmpiW and wsprintfW. Only
 // KERNEL32, USER32 and SHELL32 are used: the library has no C runtime.
 #include "platform.h"
 
 #include <shellapi.h>
 
-namespace plat_win32 {
 namespace {
 
-using plat::LockStorage;
-using plat::Proc;
+const WCHAR section_set[] = L"SET";
+const WCHAR key_write_plugin[] = L"WritePlugin";
+const WCHAR key_data_unit[] = L"DataUnit";
 
-CRITICAL_SECTION* AsSection(LockStorage* lock)
+CRITICAL_SECTION* AsSection(plat::LockStorage* lock)
 {
-    static_assert(sizeof(CRITICAL_SECTION) <= sizeof(LockStorage::bytes), "lock storage too small");
+    static_assert(sizeof(CRITICAL_SECTION) <= sizeof(plat::LockStorage::bytes),
+                  "lock storage too small");
     return reinterpret_cast<CRITICAL_SECTION*>(lock->bytes);
 }
 
-void InitLock(LockStorage* lock)
+}  // namespace
+
+void plat::InitLock(LockStorage* lock)
 {
     InitializeCriticalSection(AsSection(lock));
 }
 
-void EnterLock(LockStorage* lock)
+void plat::EnterLock(LockStorage* lock)
 {
     EnterCriticalSection(AsSection(lock));
 }
 
-void LeaveLock(LockStorage* lock)
+void plat::LeaveLock(LockStorage* lock)
 {
     LeaveCriticalSection(AsSection(lock));
 }
 
-void DeleteLock(LockStorage* lock)
+void plat::DeleteLock(LockStorage* lock)
 {
     DeleteCriticalSection(AsSection(lock));
 }
 
 // Written only by us, readable by anyone meanwhile, never writable or deletable by others.
 // Plain buffered synchronous writes: CREATE_ALWAYS replaces, CREATE_NEW refuses an existing file.
-HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
+HANDLE plat::CreateOutputFile(const WCHAR* path, bool overwrite)
 {
     return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                        overwrite ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // A synchronous WriteFile on a disk file writes everything or fails.
-BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
+BOOL plat::WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
 {
     return WriteFile(file, data, size, written, nullptr);
 }
 
-void CloseOutput(HANDLE file)
+void plat::CloseOutput(HANDLE file)
 {
     CloseHandle(file);
 }
 
-DWORD ModuleFileName(HMODULE module, WCHAR* path, DWORD size)
+DWORD plat::OwnLongPath(HMODULE self, WCHAR* path, DWORD size)
 {
-    return GetModuleFileNameW(module, path, size);
+    // The module's file as the loader knows it, which may be a short (8.3) or relative-looking
+    // spelling; 512 units is the longest path the library keeps anywhere.
+    WCHAR work[512];
+    DWORD length = GetModuleFileNameW(self, work, 512);
+    // It fails only for a handle of no loaded module, and self is the library's own.
+    if (length == 0)  // GCOVR_EXCL_LINE
+        return 0;     // GCOVR_EXCL_LINE
+    if (length >= 512)  // cut to fit
+        return 0;
+    // The size needed when it does not fit, 0 on failure: either way no path.
+    DWORD longLength = GetLongPathNameW(work, path, size);
+    return longLength < size ? longLength : 0;
 }
 
-DWORD LongPathName(const WCHAR* path, WCHAR* longPath, DWORD size)
-{
-    return GetLongPathNameW(path, longPath, size);
-}
-
-HMODULE LoadModule(const WCHAR* path)
+HMODULE plat::LoadModule(const WCHAR* path)
 {
     return LoadLibraryW(path);
 }
 
-Proc FindFunction(HMODULE module, const char* name)
+plat::Proc plat::FindFunction(HMODULE module, const char* name)
 {
     return reinterpret_cast<Proc>(GetProcAddress(module, name));
 }
 
-void ReleaseModule(HMODULE module)
+void plat::ReleaseModule(HMODULE module)
 {
     FreeLibrary(module);
 }
 
-UINT ProfileInt(const WCHAR* section, const WCHAR* key, int fallback, const WCHAR* file)
+UINT plat::ReadDataUnit(const WCHAR* file, UINT absent)
 {
-    return GetPrivateProfileIntW(section, key, fallback, file);
+    return GetPrivateProfileIntW(section_set, key_data_unit, static_cast<INT>(absent), file);
 }
 
-DWORD ProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* fallback, WCHAR* value,
-                    DWORD size, const WCHAR* file)
+void plat::ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
 {
-    return GetPrivateProfileStringW(section, key, fallback, value, size, file);
+    GetPrivateProfileStringW(section_set, key_write_plugin, L"", value, size, file);
 }
 
-BOOL WriteProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* value,
-                        const WCHAR* file)
+bool plat::HasWritePlugin(const WCHAR* file)
 {
-    return WritePrivateProfileStringW(section, key, value, file);
+    // A two-unit buffer reads at most one character: enough to tell the default "*" apart.
+    WCHAR value[2];
+    GetPrivateProfileStringW(section_set, key_write_plugin, L"*", value, 2, file);
+    return lstrcmpiW(value, L"*") != 0;
 }
 
-INT_PTR OpenForEditing(const WCHAR* path)
+void plat::WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
+{
+    WritePrivateProfileStringW(section_set, key_write_plugin, writePlugin, file);
+    WritePrivateProfileStringW(section_set, key_data_unit, dataUnit, file);
+}
+
+INT_PTR plat::OpenForEditing(const WCHAR* file)
 {
     return reinterpret_cast<INT_PTR>(
-        ShellExecuteW(nullptr, L"edit", path, nullptr, nullptr, SW_SHOWNORMAL));
+        ShellExecuteW(nullptr, L"edit", file, nullptr, nullptr, SW_SHOWNORMAL));
 }
 
-int StrLen(const WCHAR* s)
+bool plat::SamePath(const WCHAR* a, const WCHAR* b)
 {
-    return lstrlenW(s);
+    return lstrcmpiW(a, b) == 0;
 }
 
-void StrCopy(WCHAR* to, const WCHAR* from)
-{
-    lstrcpyW(to, from);
-}
-
-int StrCmpI(const WCHAR* a, const WCHAR* b)
-{
-    return lstrcmpiW(a, b);
-}
-
-int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
+int plat::FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
 {
     return wsprintfW(out, L"-(%d)%s", n, suffix);
 }
-
-}  // namespace
-}  // namespace plat_win32
-
-// In the order of plat::Seam.
-const plat::Seam plat::osSeam = {
-    plat_win32::InitLock,
-    plat_win32::EnterLock,
-    plat_win32::LeaveLock,
-    plat_win32::DeleteLock,
-    plat_win32::CreateOutputFile,
-    plat_win32::WriteOutput,
-    plat_win32::CloseOutput,
-    plat_win32::ModuleFileName,
-    plat_win32::LongPathName,
-    plat_win32::LoadModule,
-    plat_win32::FindFunction,
-    plat_win32::ReleaseModule,
-    plat_win32::ProfileInt,
-    plat_win32::ProfileString,
-    plat_win32::WriteProfileString,
-    plat_win32::OpenForEditing,
-    plat_win32::StrLen,
-    plat_win32::StrCopy,
-    plat_win32::StrCmpI,
-    plat_win32::FormatNumbered,
-};

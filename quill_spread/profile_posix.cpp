@@ -238,4 +238,34 @@ BOOL WriteProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* val
     return ok ? TRUE : FALSE;
 }
 
+namespace {
+const WCHAR section_set[] = u"SET";
+const WCHAR key_write_plugin[] = u"WritePlugin";
+}  // namespace
+
+UINT ReadDataUnit(const WCHAR* file, UINT absent)
+{
+    return ProfileInt(section_set, u"DataUnit", static_cast<int>(absent), file);
+}
+
+void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
+{
+    ProfileString(section_set, key_write_plugin, u"", value, size, file);
+}
+
+bool HasWritePlugin(const WCHAR* file)
+{
+    // Read as on Windows, where only the default "*" tells a missing key apart, so that one
+    // settings file means the same on both systems.
+    WCHAR value[2];
+    ProfileString(section_set, key_write_plugin, u"*", value, 2, file);
+    return value[0] != '*';
+}
+
+void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
+{
+    WriteProfileString(section_set, key_write_plugin, writePlugin, file);
+    WriteProfileString(section_set, u"DataUnit", dataUnit, file);
+}
+
 }  // namespace plat_posix

@@ -1,6 +1,7 @@
 // The state of Quill_Spread: one static record holding the lock, the data unit, the table of
-// controls with their outputs, the library's own module and the nested plug-in binding. No
-// memory is ever allocated; every operation is bounded by the table sizes.
+// controls with their outputs, the library's own module and the nested plug-in binding, and the
+// small lookups every part uses. No memory is ever allocated; every operation is bounded by the
+// table sizes.
 #pragma once
 
 #include "platform.h"
@@ -51,10 +52,11 @@ struct PlugInState {
 
 extern PlugInState plugInState;
 
-// Ids are 1-based indices; 0 is never valid.
-inline bool IdInRange(DWORD id, DWORD count)
+// Ids are 1-based indices; 0 is never valid: as an index it wraps to the largest value, which
+// fails every range test. No other code does this arithmetic.
+inline DWORD IndexOfId(DWORD id)
 {
-    return id - 1 < count;  // unsigned: id 0 wraps to the largest value
+    return id - 1;
 }
 inline DWORD IdOfIndex(DWORD index)
 {
@@ -63,6 +65,8 @@ inline DWORD IdOfIndex(DWORD index)
 
 // The in-use control named by id, or null.
 CtrlSlot* FindCtrl(DWORD id);
+
+bool InNestedMode();
 
 // Holds the library's lock for one scope. Every export but GetPlugInName and Setting holds it
 // for its whole run and calls internal functions that expect it held; no export calls another.
@@ -76,34 +80,22 @@ public:
     LockHold& operator=(const LockHold&) = delete;
 };
 
-bool InNestedMode();
-// An entry is live while it holds an output of the current mode.
-bool IsLive(const OutputEntry& entry);
-// Closes what entry holds (nested: StopSave then DeleteCtrl) and marks it empty; false when it
-// held nothing.
-bool CloseOutputEntry(OutputEntry& entry);
-// Closes every output of slot, as StopSave does; StartSave and DeleteCtrl stop a save with it.
-// Lock held.
-void CloseOutputs(CtrlSlot& slot);
-
 // The size protocol of GetPlugInName and GetSaveFilePath, size not null: with buffer null, or
 // a capacity *size below what text needs with its terminator, *size receives that need (result
 // TRUE for a null buffer, FALSE otherwise, the buffer untouched); else text is copied (TRUE,
 // *size unchanged).
 BOOL HandOutString(const WCHAR* text, WCHAR* buffer, DWORD* size);
 
-// Writes the long path of the library's own file (capacity at least 508) and returns its
-// length; 0 on failure.
-DWORD GetModuleLongPath(WCHAR* longPath);
-// Reads DataUnit and WritePlugin and binds the nested plug-in they name, if any.
-void BindNestedPlugIn();
-// Creates path or a numbered variant of it ("-(N)" before the extension, N = 1 to 999, only
-// candidates shorter than limit); path receives the name created. INVALID_HANDLE_VALUE when
-// none could be created, path then unchanged.
-HANDLE CreateUniqueFile(WCHAR* path, int limit, int overwrite);
-
-// Entry point work, called by the platform's load and unload hooks.
-void ProcessAttach(HMODULE self);
-// unloading: the library is unloaded while the process goes on, so the files it still holds
-// open are closed (nothing is called in the nested plug-in, which may be gone already).
-void ProcessDetach(bool unloading);
+// Strings, in the library's own loops: the Windows build has no C runtime to call.
+inline int TextLength(const WCHAR* s)
+{
+    int n = 0;
+    while (s[n] != 0)
+        ++n;
+    return n;
+}
+inline void TextCopy(WCHAR* to, const WCHAR* from)
+{
+    while ((*to++ = *from++) != 0) {
+    }
+}

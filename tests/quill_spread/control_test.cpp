@@ -5,7 +5,9 @@
 #include "child_process.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,6 +184,8 @@ TEST_F(QuillTest, write_plugin_setting_chooses_the_mode)
         {";TestNested" + std::string(library_suffix), false},
         {"Missing" + std::string(library_suffix), false},
         {"TestLacking" + std::string(library_suffix), false},
+        // The library itself: nesting into it would use up its own controls.
+        {"Quill_Spread" + std::string(library_suffix), false},
         {"TestNested" + std::string(library_suffix), true},
     };
     Load();
@@ -204,8 +208,11 @@ TEST_F(QuillTest, write_plugin_setting_chooses_the_mode)
         EXPECT_FALSE(IsLoaded(nested));
         EXPECT_FALSE(IsLoaded(lacking));
     }
-    // The library lacking a function was loaded once and released again.
+    // The library lacking a function was loaded once and released again, and the library
+    // itself holds no reference to itself.
     EXPECT_EQ(NestedLog(lacking), (std::vector<std::string>{"load", "unload"}));
+    lib.Unload();
+    EXPECT_FALSE(IsLoaded(lib_path));
 }
 
 TEST_F(QuillTest, nested_library_lives_from_first_create_to_last_delete)
@@ -321,6 +328,32 @@ TEST_F(QuillTest, setting_writes_defaults_only_without_a_plugin_key)
     EXPECT_EQ(ReadFileBytes(ini_path), before);
 }
 
+#ifdef _WIN32
+TEST_F(QuillTest, library_path_without_room_for_its_settings_writes_files)
+{
+    // The library's long path with ".ini" must fit 512 units. From a path of 508 units, or one
+    // too long even for the module-path buffer, no settings are read: the nested plug-in they
+    // name stays unloaded, and saves go to files.
+    const std::string name = "Quill_Spread.dll", nested = "TestNested.dll";
+    for (std::size_t length : {508u, 600u}) {
+        std::string folder = DirOfLength(dir.path(), length - 1 - name.size());
+        ASSERT_TRUE(CopyFileBytes(QUILL_PATH, folder + Sep() + name));
+        ASSERT_TRUE(CopyFileBytes(NESTED_PATH, folder + Sep() + nested));
+        ASSERT_TRUE(test_support::WriteFileBytes(folder + Sep() + name + ".ini",
+                                                 "[SET]\nWritePlugin=" + nested + "\n"));
+        ASSERT_TRUE(lib.Load(folder + Sep() + name)) << length;
+        q = lib.api();
+        DWORD id = NewCtrl();
+        EXPECT_FALSE(IsLoaded(folder + Sep() + nested)) << length;
+        WStr file = Path("deep" + std::to_string(length) + ".ts");
+        EXPECT_TRUE(q.StartSave(id, file.c_str(), 0, 0)) << length;
+        EXPECT_TRUE(HeldForWriting(N(file))) << length;
+        EXPECT_TRUE(q.DeleteCtrl(id));
+        lib.Unload();
+    }
+}
+#endif
+
 #ifndef _WIN32
 TEST_F(QuillTest, host_functions_of_the_export_names_are_never_called)
 {
@@ -361,6 +394,39 @@ TEST_F(QuillTest, settings_are_found_after_the_host_changed_directory)
     EXPECT_TRUE(IsLoaded(nested));
 }
 
+TEST_F(QuillTest, library_loaded_from_too_deep_a_directory_has_no_settings_path)
+{
+    // Loaded by a relative path from a working directory that getcwd cannot report, or whose
+    // path joined with the library's name is too long: the library cannot tell its own path,
+    // so it has no settings file to open (and writes files with a data unit of 1).
+    int home = open(".", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(home, 0);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    std::vector<std::string> names;
+    std::size_t depth = dir.path().size();
+    for (std::size_t target : {std::size_t{PATH_MAX} - 10, std::size_t{PATH_MAX} + 200}) {
+        while (depth < target) {
+            std::size_t rest = target - depth - 1;
+            names.push_back(std::string(rest > 100 ? 99 : rest, 'd'));
+            ASSERT_EQ(mkdir(names.back().c_str(), 0755), 0);
+            ASSERT_EQ(chdir(names.back().c_str()), 0);
+            depth += 1 + names.back().size();
+        }
+        ASSERT_TRUE(CopyFileBytes(lib_path, "Quill_Spread" + std::string(library_suffix)));
+        ASSERT_TRUE(lib.Load("./Quill_Spread" + std::string(library_suffix)));
+        EXPECT_EQ(lib.api().Setting(nullptr), 0) << depth;
+        lib.Unload();
+        ASSERT_EQ(unlink(("Quill_Spread" + std::string(library_suffix)).c_str()), 0);
+    }
+    // Back out step by step: the whole path is too long for any one call.
+    for (; !names.empty(); names.pop_back()) {
+        ASSERT_EQ(chdir(".."), 0);
+        ASSERT_EQ(rmdir(names.back().c_str()), 0);
+    }
+    ASSERT_EQ(fchdir(home), 0);
+    close(home);
+}
+
 TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
 {
     // The desktop's opener when PATH has one, else $VISUAL, else $EDITOR: each here an editor
@@ -385,6 +451,14 @@ TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
                                                          marker + "\n"));
     chmod(editor.c_str(), 0755);
     Load();
+    auto expect_edited = [&](const std::string& label) {
+        std::remove(marker.c_str());
+        INT_PTR opened = q.Setting(nullptr);
+        EXPECT_GT(opened, 32) << label;
+        for (int i = 0; i < 500 && !FileExists(marker); ++i)
+            test_support::os::SleepMs(10);
+        EXPECT_EQ(ReadFileBytes(marker), ini_path) << label;
+    };
     for (const char* variable : {"PATH", "VISUAL", "EDITOR"}) {
         // An empty variable counts as none, and an empty entry of PATH names no folder.
         setenv("VISUAL", "", 1);
@@ -392,13 +466,21 @@ TEST_F(QuillTest, setting_opens_the_file_in_the_editor_without_waiting)
         setenv("PATH", (":" + dir.path() + (variable[0] == 'P' ? ":" + bin : "")).c_str(), 1);
         if (variable[0] != 'P')
             setenv(variable, editor.c_str(), 1);
-        std::remove(marker.c_str());
-        INT_PTR opened = q.Setting(nullptr);
-        EXPECT_GT(opened, 32) << variable;
-        for (int i = 0; i < 500 && !FileExists(marker); ++i)
-            test_support::os::SleepMs(10);
-        EXPECT_EQ(ReadFileBytes(marker), ini_path) << variable;
+        expect_edited(variable);
     }
+    // A host without PATH: the opener is looked for in the system's folders (which hold none
+    // on these machines), then $VISUAL serves.
+    unsetenv("PATH");
+    setenv("VISUAL", editor.c_str(), 1);
+    if (!FileExists("/usr/bin/xdg-open") && !FileExists("/bin/xdg-open"))
+        expect_edited("no PATH");
+    // A host that ignores SIGCHLD has its children reaped for it, so waiting for the one that
+    // detaches the editor fails: the editor is started all the same.
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &before), 0);
+    expect_edited("SIGCHLD ignored");
+    sigaction(SIGCHLD, &before, nullptr);
 
     // Without any editor the call reports "no association".
     unsetenv("VISUAL");

@@ -3,9 +3,10 @@
 // inside the test program.
 #include "platform_posix.h"
 #include "plugin_library.h"
-#include "state.h"
+#include "controls.h"
+#include "output.h"
 #include "test_files.h"
-#include "test_seam.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -26,14 +27,14 @@ protected:
     {
         // The library's "own file" lives in the scratch directory, so its settings do too.
         ASSERT_TRUE(WriteFileBytes(self, ""));
-        test_seam::SetModulePath(self.c_str());
+        test_platform::SetModulePath(self.c_str());
     }
     void TearDown() override
     {
         for (DWORD id = 1; id <= MAX_CTRL; ++id)
             DeleteCtrl(id);
-        test_seam::SetModulePath(nullptr);
-        test_seam::PlanWrites(nullptr);
+        test_platform::SetModulePath(nullptr);
+        test_platform::PlanWrites(nullptr);
     }
     void Settings(const std::string& lines)
     {
@@ -64,7 +65,7 @@ TEST_F(CoreTest, data_unit_read_only_when_the_first_control_is_created)
 TEST_F(CoreTest, library_path_unknown_gives_unit_one_and_direct_files)
 {
     Settings("DataUnit=188\n");
-    test_seam::SetModulePath(dir.File("gone.so").c_str());  // does not exist
+    test_platform::SetModulePath(dir.File("gone.so").c_str());  // does not exist
     EXPECT_EQ(DataUnitAfterCreate(), 1u);
     EXPECT_EQ(Setting(nullptr), 0);
 }
@@ -79,7 +80,7 @@ TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
         ASSERT_EQ(lib.size(), length);
         ASSERT_TRUE(WriteFileBytes(lib, ""));
         ASSERT_TRUE(WriteFileBytes(lib + ".ini", "[SET]\nDataUnit=94\n"));
-        test_seam::SetModulePath(lib.c_str());
+        test_platform::SetModulePath(lib.c_str());
         EXPECT_EQ(DataUnitAfterCreate(), length == 507 ? 94u : 1u) << length;
     }
     EXPECT_EQ(Setting(nullptr), 0);  // the 508-unit library has no settings path
@@ -88,7 +89,7 @@ TEST_F(CoreTest, long_library_paths_stop_short_of_the_buffers)
     std::string folder = quill_test::DirOfLength(dir.path(), 469) + "/";
     std::string lib = folder + "q.so";
     ASSERT_TRUE(WriteFileBytes(lib, ""));
-    test_seam::SetModulePath(lib.c_str());
+    test_platform::SetModulePath(lib.c_str());
     for (std::size_t joined : {511u, 512u}) {
         std::string name = std::string(joined - folder.size() - 3, 'n') + ".so";
         ASSERT_EQ(folder.size() + name.size(), joined);
@@ -177,12 +178,12 @@ std::map<std::string, plat::Proc> NestedFunctions()
 TEST_F(CoreTest, nested_plugin_may_call_the_library_again_on_the_same_thread)
 {
     using namespace calling_back;
-    test_seam::ProvideModule("inside.so", NestedFunctions());
+    test_platform::ProvideModule("inside.so", NestedFunctions());
     Settings("WritePlugin=inside.so\n");
     DWORD id = 0;
     ASSERT_TRUE(::CreateCtrl(&id));
     ASSERT_TRUE(InNestedMode());
-    EXPECT_TRUE(test_seam::ModuleHeld("inside.so"));
+    EXPECT_TRUE(test_platform::ModuleHeld("inside.so"));
     ASSERT_TRUE(::StartSave(id, u"/rec/news.ts", 0, 0));
     host_id = id;
     // A lock that the owning thread cannot enter again would hang here.
@@ -192,19 +193,19 @@ TEST_F(CoreTest, nested_plugin_may_call_the_library_again_on_the_same_thread)
     EXPECT_TRUE(answered);
     EXPECT_EQ(std::u16string(path_seen), u"/nested/news.ts");
     EXPECT_TRUE(::DeleteCtrl(id));
-    EXPECT_FALSE(test_seam::ModuleHeld("inside.so"));
+    EXPECT_FALSE(test_platform::ModuleHeld("inside.so"));
 }
 
 TEST_F(CoreTest, nested_plugin_is_found_by_the_last_separator_of_either_kind)
 {
     auto nested_after_create = [&](const std::string& lib, const std::string& expect_name) {
-        test_seam::ProvideModule(expect_name, NestedFunctions());
-        test_seam::SetModulePath(lib.c_str());
+        test_platform::ProvideModule(expect_name, NestedFunctions());
+        test_platform::SetModulePath(lib.c_str());
         EXPECT_TRUE(WriteFileBytes(dir.File(lib.substr(lib.rfind('/') + 1)) + ".ini",
                                    "[SET]\nWritePlugin=inner.so\n"));
         DWORD id = 0;
         EXPECT_TRUE(CreateCtrl(&id));
-        bool nested = test_seam::ModuleHeld(expect_name);
+        bool nested = test_platform::ModuleHeld(expect_name);
         EXPECT_TRUE(DeleteCtrl(id));
         return nested;
     };
@@ -228,12 +229,12 @@ TEST_F(CoreTest, plugin_lacking_any_function_is_released)
         std::map<std::string, plat::Proc> functions = NestedFunctions();
         functions.erase(lacking);
         std::string name = std::string("lacks-") + lacking + ".so";
-        test_seam::ProvideModule(name, functions);
+        test_platform::ProvideModule(name, functions);
         Settings("WritePlugin=" + name + "\n");
         DWORD id = 0;
         ASSERT_TRUE(CreateCtrl(&id));
         EXPECT_FALSE(InNestedMode()) << lacking;
-        EXPECT_FALSE(test_seam::ModuleHeld(name)) << lacking;
+        EXPECT_FALSE(test_platform::ModuleHeld(name)) << lacking;
         EXPECT_TRUE(DeleteCtrl(id));
     }
 }
@@ -246,7 +247,7 @@ TEST_F(CoreTest, library_in_a_folder_with_a_non_ascii_name_finds_its_settings)
     std::string lib = folder + "/q.so";
     ASSERT_TRUE(WriteFileBytes(lib, ""));
     ASSERT_TRUE(WriteFileBytes(lib + ".ini", "[SET]\nDataUnit=94\n"));
-    test_seam::SetModulePath(lib.c_str());
+    test_platform::SetModulePath(lib.c_str());
     EXPECT_EQ(DataUnitAfterCreate(), 94u);
 }
 
@@ -329,10 +330,10 @@ TEST_F(WriteFaultTest, second_of_three_outputs_hits_a_full_disk)
     ASSERT_EQ(Add("three.ts"), 3u);
     DWORD ws = 0;
     ASSERT_TRUE(Feed(0, 500, &ws));
-    test_seam::FailWrites(1, false);  // output 1 writes, output 2 fails
+    test_platform::FailWrites(1, false);  // output 1 writes, output 2 fails
     ASSERT_TRUE(Feed(500, 700, &ws));
     EXPECT_EQ(ws, 700u);
-    EXPECT_EQ(test_seam::FailedWrites(), 1);
+    EXPECT_EQ(test_platform::FailedWrites(), 1);
     EXPECT_EQ(Slot().outputCount, 3u);
     EXPECT_EQ(Slot().outputs[1].file, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(Feed(1200, 300, &ws));
@@ -348,7 +349,7 @@ TEST_F(WriteFaultTest, buffer_nobody_took_leaves_the_position)
     DWORD ws = 0;
     ASSERT_TRUE(Feed(0, 100, &ws));
     EXPECT_EQ(Slot().unitOffset, 100u);
-    test_seam::FailWrites(0, true);
+    test_platform::FailWrites(0, true);
     ws = 5;
     EXPECT_FALSE(Feed(100, 50, &ws));
     EXPECT_EQ(Slot().unitOffset, 100u);
@@ -361,8 +362,8 @@ TEST_F(WriteFaultTest, buffer_nobody_took_leaves_the_position)
 TEST_F(WriteFaultTest, short_and_interrupted_writes_still_deliver_every_byte)
 {
     ASSERT_EQ(Add("two.ts"), 2u);
-    test_seam::PlanWrites([]() {
-        test_seam::WriteFault fault;
+    test_platform::PlanWrites([]() {
+        test_platform::WriteFault fault;
         fault.maxPiece = 7;
         fault.interrupted = true;
         return fault;

@@ -5,7 +5,7 @@
 #include "plugin_library.h"
 #include "state.h"
 #include "test_files.h"
-#include "test_seam.h"
+#include "test_platform.h"
 #include "utf16_convert.h"
 
 #include <stdlib.h>
@@ -245,9 +245,9 @@ void ProvideNestedPlugIns()
         {"StopSave", inner::P(inner::StopSave)},
         {"GetSaveFilePath", inner::P(inner::GetSaveFilePath)},
         {"AddTSBuff", inner::P(inner::AddTSBuff)}};
-    test_seam::ProvideModule(inner_name, functions);
+    test_platform::ProvideModule(inner_name, functions);
     functions.erase("AddTSBuff");
-    test_seam::ProvideModule(lacking_name, functions);
+    test_platform::ProvideModule(lacking_name, functions);
 }
 
 struct ModelOutput {
@@ -374,8 +374,8 @@ Model::Impl::Impl(const std::string& dir, Choices& choices) : dir_(dir), c_(choi
     wdir_ = utf16::Widen<char16_t>(dir);
     long_ = quill_test::DirOfLength(dir, 490);
     wlong_ = utf16::Widen<char16_t>(long_);
-    test_seam::SetModulePath(self_.c_str());
-    test_seam::PlanWrites(nullptr);
+    test_platform::SetModulePath(self_.c_str());
+    test_platform::PlanWrites(nullptr);
 
     // No editor for Setting to start: a PATH without one and no editor variables.
     const char* path = getenv("PATH");
@@ -393,8 +393,8 @@ Model::Impl::~Impl()
 {
     for (DWORD id = 1; id <= MAX_CTRL; ++id)
         DeleteCtrl(id);
-    test_seam::SetModulePath(nullptr);
-    test_seam::PlanWrites(nullptr);
+    test_platform::SetModulePath(nullptr);
+    test_platform::PlanWrites(nullptr);
     if (hadPath_)
         setenv("PATH", savedPath_.c_str(), 1);
     else
@@ -768,7 +768,7 @@ void Model::Impl::DoSettings()
     }
     if (Chance(10))
         pathKnown_ = !pathKnown_;
-    test_seam::SetModulePath(pathKnown_ ? self_.c_str() : nullptr);
+    test_platform::SetModulePath(pathKnown_ ? self_.c_str() : nullptr);
     last_ = "settings " + text + (pathKnown_ ? "" : " (library path lost)");
     Check(test_support::WriteFileBytes(self_ + ".ini", text), "settings file written");
 }
@@ -947,7 +947,7 @@ void Model::Impl::DoFeed()
         for (const ModelOutput& o : c->outputs)
             writes += o.live && Skip(*c, o) < size ? 1 : 0;
     }
-    std::vector<test_seam::WriteFault> plan(writes);
+    std::vector<test_platform::WriteFault> plan(writes);
     std::string faults;
     bool failing = Chance(10);
     bool all = failing && Chance(20);
@@ -963,8 +963,8 @@ void Model::Impl::DoFeed()
         }
     }
     if (!nested_) {
-        test_seam::PlanWrites([plan, next = std::size_t{0}]() mutable {
-            return next < plan.size() ? plan[next++] : test_seam::WriteFault();
+        test_platform::PlanWrites([plan, next = std::size_t{0}]() mutable {
+            return next < plan.size() ? plan[next++] : test_platform::WriteFault();
         });
     }
     last_ = "AddTSBuff " + Num(id) + " size " + Num(size) + " nulls " + Num(nulls) +
@@ -973,8 +973,8 @@ void Model::Impl::DoFeed()
     const DWORD unset = 0xABCD;
     DWORD ws = unset;
     BOOL got = AddTSBuff(id, nulls == 1 ? nullptr : data, size, nulls == 2 ? nullptr : &ws);
-    int failed = test_seam::FailedWrites();
-    test_seam::PlanWrites(nullptr);
+    int failed = test_platform::FailedWrites();
+    test_platform::PlanWrites(nullptr);
 
     if (c == nullptr || size == 0 || nulls != 0) {
         Same(got, 0, "result");
@@ -1031,8 +1031,8 @@ void Model::Impl::CheckState()
     if (any)
         Same(plugInState.dataUnit, unit_, "dataUnit");
     Same(InNestedMode(), any && nested_, "nested mode");
-    Same(test_seam::ModuleHeld(inner_name), any && nested_, "nested plug-in held");
-    Same(test_seam::ModuleHeld(lacking_name), false, "plug-in without AddTSBuff held");
+    Same(test_platform::ModuleHeld(inner_name), any && nested_, "nested plug-in held");
+    Same(test_platform::ModuleHeld(lacking_name), false, "plug-in without AddTSBuff held");
     for (DWORD i = 0; i < MAX_CTRL; ++i) {
         const ModelCtrl& m = ctrls_[i];
         const CtrlSlot& s = plugInState.slots[i];

@@ -1,9 +1,9 @@
-// The seam of the in-process tests: a wrapper of the library's POSIX seam that a test program
-// links in place of the library's entry file. It passes every call on to the real seam except
-// where a test asks otherwise, call by call: an output write that fails as on a full disk, or
-// whose write(2) calls stop short or are interrupted, so the layer's own write loop has to put
-// the output together; the path the library takes for its own file (so its settings and the nested
-// plug-in come from a scratch directory); and nested plug-ins that live in the test program.
+// The platform file of the in-process tests, linked in place of the library's platform and
+// entry files. It passes every call on to the real POSIX implementation except where a test
+// asks otherwise: an output write that fails as on a full disk, or whose write(2) calls stop
+// short or are interrupted, so the POSIX write loop has to put the output together; the path
+// the library takes for its own file (so its settings and the nested plug-in come from a
+// scratch directory); and nested plug-ins that live in the test program.
 //
 // Linking it also stands in for loading the library: the core is attached before main and
 // detached at exit, as the load hooks do. Set what it does only while no export runs.
@@ -16,7 +16,7 @@
 #include <map>
 #include <string>
 
-namespace test_seam {
+namespace test_platform {
 
 // How one output write goes.
 struct WriteFault {
@@ -43,4 +43,4 @@ void ProvideModule(const std::string& fileName, std::map<std::string, plat::Proc
 // Whether the library holds the module provided under fileName (loaded and not released).
 bool ModuleHeld(const std::string& fileName);
 
-}  // namespace test_seam
+}  // namespace test_platform

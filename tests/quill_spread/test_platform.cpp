@@ -1,9 +1,10 @@
-// The seam of the in-process tests: plat::seam bound to a copy of the POSIX seam with the
-// output writes, the library's own path and module loading wrapped. See test_seam.h.
-#include "test_seam.h"
+// The platform file of the in-process tests: plat:: bound to the POSIX implementation, with the
+// output writes, the library's own path and module loading taken over on request. See
+// test_platform.h.
+#include "test_platform.h"
 
+#include "controls.h"
 #include "platform_posix.h"
-#include "state.h"
 
 #include <errno.h>
 #include <unistd.h>
@@ -14,7 +15,7 @@
 
 namespace {
 
-std::function<test_seam::WriteFault()> write_plan;
+std::function<test_platform::WriteFault()> write_plan;
 int failed_writes = 0;
 std::string module_path;  // empty: the real one
 
@@ -34,9 +35,43 @@ ProvidedModule* Provided(HMODULE module)
     return nullptr;
 }
 
-BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
+// Linking this file also stands in for loading the library: the core is attached before main
+// and detached at exit, as the load hooks do.
+struct Loaded {
+    Loaded() { ProcessAttach(nullptr); }
+    ~Loaded() { ProcessDetach(true); }
+} loaded;
+
+}  // namespace
+
+void plat::InitLock(LockStorage* lock)
 {
-    test_seam::WriteFault fault = write_plan ? write_plan() : test_seam::WriteFault();
+    plat_posix::InitLock(lock);
+}
+
+void plat::EnterLock(LockStorage* lock)
+{
+    plat_posix::EnterLock(lock);
+}
+
+void plat::LeaveLock(LockStorage* lock)
+{
+    plat_posix::LeaveLock(lock);
+}
+
+void plat::DeleteLock(LockStorage* lock)
+{
+    plat_posix::DeleteLock(lock);
+}
+
+HANDLE plat::CreateOutputFile(const WCHAR* path, bool overwrite)
+{
+    return plat_posix::CreateOutputFile(path, overwrite);
+}
+
+BOOL plat::WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
+{
+    test_platform::WriteFault fault = write_plan ? write_plan() : test_platform::WriteFault();
     if (fault.fail) {
         *written = 0;
         ++failed_writes;
@@ -44,8 +79,8 @@ BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
         return FALSE;
     }
     if (fault.maxPiece == 0 && !fault.interrupted)
-        return plat::osSeam.WriteOutput(file, data, size, written);
-    // The library's own loop, over a write(2) that stops short or is interrupted.
+        return plat_posix::WriteOutput(file, data, size, written);
+    // The POSIX write loop, over a write(2) that stops short or is interrupted.
     int fd = plat_posix::FdOf(file);
     std::size_t limit = fault.maxPiece != 0 ? fault.maxPiece : size;
     bool interrupt = fault.interrupted;
@@ -64,65 +99,82 @@ BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
     return ok ? TRUE : FALSE;
 }
 
-DWORD ModuleFileName(HMODULE module, WCHAR* path, DWORD size)
+void plat::CloseOutput(HANDLE file)
 {
-    if (module_path.empty())
-        return plat::osSeam.ModuleFileName(module, path, size);
-    return plat_posix::ReportModuleFile(module_path, path, size);
+    plat_posix::CloseOutput(file);
 }
 
-HMODULE LoadModule(const WCHAR* path)
+DWORD plat::OwnLongPath(HMODULE self, WCHAR* path, DWORD size)
+{
+    if (module_path.empty())
+        return plat_posix::OwnLongPath(self, path, size);
+    return plat_posix::ExistingPath(module_path, path, size);
+}
+
+HMODULE plat::LoadModule(const WCHAR* path)
 {
     std::string file = plat_posix::Narrow(path);
     auto found = provided.find(file.substr(file.find_last_of('/') + 1));
     if (found == provided.end())
-        return plat::osSeam.LoadModule(path);
+        return plat_posix::LoadModule(path);
     found->second.held = true;
     return &found->second;
 }
 
-plat::Proc FindFunction(HMODULE module, const char* name)
+plat::Proc plat::FindFunction(HMODULE module, const char* name)
 {
     ProvidedModule* own = Provided(module);
     if (own == nullptr)
-        return plat::osSeam.FindFunction(module, name);
+        return plat_posix::FindFunction(module, name);
     auto found = own->functions.find(name);
     return found != own->functions.end() ? found->second : nullptr;
 }
 
-void ReleaseModule(HMODULE module)
+void plat::ReleaseModule(HMODULE module)
 {
     ProvidedModule* own = Provided(module);
     if (own == nullptr)
-        plat::osSeam.ReleaseModule(module);
+        plat_posix::ReleaseModule(module);
     else
         own->held = false;
 }
 
-plat::Seam Wrapped()
+UINT plat::ReadDataUnit(const WCHAR* file, UINT absent)
 {
-    plat::Seam seam = plat::osSeam;
-    seam.WriteOutput = WriteOutput;
-    seam.ModuleFileName = ModuleFileName;
-    seam.LoadModule = LoadModule;
-    seam.FindFunction = FindFunction;
-    seam.ReleaseModule = ReleaseModule;
-    return seam;
+    return plat_posix::ReadDataUnit(file, absent);
 }
 
-const plat::Seam wrapped = Wrapped();
+void plat::ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
+{
+    plat_posix::ReadWritePlugin(file, value, size);
+}
 
-// After the table above, which it needs: the members of one file start in order.
-struct Loaded {
-    Loaded() { ProcessAttach(nullptr); }
-    ~Loaded() { ProcessDetach(true); }
-} loaded;
+bool plat::HasWritePlugin(const WCHAR* file)
+{
+    return plat_posix::HasWritePlugin(file);
+}
 
-}  // namespace
+void plat::WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
+{
+    plat_posix::WriteSettings(file, writePlugin, dataUnit);
+}
 
-const plat::Seam& plat::seam = wrapped;
+INT_PTR plat::OpenForEditing(const WCHAR* file)
+{
+    return plat_posix::OpenForEditing(file);
+}
 
-namespace test_seam {
+bool plat::SamePath(const WCHAR* a, const WCHAR* b)
+{
+    return plat_posix::SamePath(a, b);
+}
+
+int plat::FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
+{
+    return plat_posix::FormatNumbered(out, n, suffix);
+}
+
+namespace test_platform {
 
 void PlanWrites(std::function<WriteFault()> plan)
 {
@@ -170,4 +222,4 @@ bool ModuleHeld(const std::string& fileName)
     return found != provided.end() && found->second.held;
 }
 
-}  // namespace test_seam
+}  // namespace test_platform
