@@ -144,6 +144,9 @@ TEST_F(FileIo, seeks_from_start_and_end)
     EXPECT_EQ(ReadSome(10), "");
     ASSERT_TRUE(AppendFileBytes(path, PatternBytes(4010, 4)));
     EXPECT_TRUE(ReadSome(100) == PatternBytes(4010, 4).substr(4000));
+    // That read came back short, not empty: it met the end all the same.
+    ASSERT_TRUE(AppendFileBytes(path, "de"));
+    EXPECT_EQ(ReadSome(100), "de");
 }
 
 }  // namespace

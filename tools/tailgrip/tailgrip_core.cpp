@@ -135,13 +135,16 @@ std::size_t FileLoopIo::Read(unsigned char* buf, std::size_t size)
 {
     // Both runtimes remember the end of a file: once fread came back short, glibc keeps
     // answering 0 until the stream's end-of-file flag is cleared, and msvcrt until a seek clears
-    // the mark it keeps on the descriptor itself. A seek to where we stand clears both, and also
-    // drops whatever a runtime might still hold back from an earlier read of the unbuffered
-    // stream, so that this read sees the file as it is now: what the producer appended or
-    // filled in meanwhile.
-    std::clearerr(file_);
-    plat::Seek64(file_, 0, plat::SeekFrom::current);
-    return std::fread(buf, 1, size, file_);
+    // the mark it keeps on the descriptor itself. A seek to where we stand clears both, so that
+    // this read sees what the producer appended meanwhile. Only a short read can have left such
+    // a mark: while the file keeps up, each block costs one read and no seek.
+    if (short_read_) {
+        std::clearerr(file_);
+        plat::Seek64(file_, 0, plat::SeekFrom::current);
+    }
+    std::size_t n = std::fread(buf, 1, size, file_);
+    short_read_ = n != size;
+    return n;
 }
 
 void FileLoopIo::SeekBack(std::size_t n)

@@ -77,6 +77,7 @@ public:
 private:
     std::FILE* file_;
     std::FILE* out_;
+    bool short_read_ = false;  // the last read came back short: the end may be marked
 };
 
 }  // namespace tailgrip
