@@ -8,8 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -148,5 +156,35 @@ TEST_F(FileIo, seeks_from_start_and_end)
     ASSERT_TRUE(AppendFileBytes(path, "de"));
     EXPECT_EQ(ReadSome(100), "de");
 }
+
+#ifndef _WIN32
+// A program that catches signals has its handlers run during the pause: each interrupts the
+// system's sleep, which must go on to the end of the pause, not return early.
+TEST(Pause, lasts_its_time_while_signal_handlers_run)
+{
+    static std::atomic<int> handled{0};
+    struct sigaction action {};
+    action.sa_handler = [](int) { ++handled; };
+    struct sigaction was {};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &was), 0);
+    std::atomic<bool> done{false};
+    const pthread_t sleeper = pthread_self();
+    std::thread signaller([&] {
+        while (!done) {
+            pthread_kill(sleeper, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // paces, decides nothing
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    plat::SleepMs(300);
+    const auto slept = std::chrono::steady_clock::now() - start;
+    const int during = handled;
+    done = true;
+    signaller.join();
+    sigaction(SIGUSR1, &was, nullptr);
+    EXPECT_GT(during, 0);
+    EXPECT_GE(slept, std::chrono::milliseconds(300));
+}
+#endif
 
 }  // namespace

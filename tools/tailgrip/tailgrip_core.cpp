@@ -53,10 +53,20 @@ std::int64_t DecimalToSigned(const wchar_t* text, std::int64_t min, std::int64_t
                     : static_cast<std::int64_t>(magnitude);
 }
 
+namespace {
+
+// wcstol's reading on Windows, where long has 32 bits.
+std::int32_t DecimalToLong(const wchar_t* text, const wchar_t** end)
+{
+    return static_cast<std::int32_t>(DecimalToSigned(text, INT32_MIN, INT32_MAX, end));
+}
+
+}  // namespace
+
 bool ParseTimeoutArg(const wchar_t* text, TimeoutArg* out)
 {
     const wchar_t* end = text;
-    out->close_timeout_sec = plat::WideToLong(text, &end);
+    out->close_timeout_sec = DecimalToLong(text, &end);
     out->interval = 0;
     out->preamble_byte = 0;
     // Only a lower-case "p" right where the number stopped asks for the check; anything else
@@ -64,7 +74,7 @@ bool ParseTimeoutArg(const wchar_t* text, TimeoutArg* out)
     if (*end != L'p')
         return true;
     const wchar_t* suffix_end = end;
-    std::int32_t v = plat::WideToLong(end + 1, &suffix_end);
+    std::int32_t v = DecimalToLong(end + 1, &suffix_end);
     if (v <= 0)
         return false;
     std::int32_t interval = v >> 8;
@@ -196,7 +206,7 @@ int tool_main(int argc, wchar_t** argv)
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     const wchar_t* end = nullptr;
-    std::int64_t start = plat::WideToInt64(argv[1], &end);
+    std::int64_t start = tailgrip::DecimalToSigned(argv[1], INT64_MIN, INT64_MAX, &end);
     tailgrip::TimeoutArg timeout;
     if (!tailgrip::ParseTimeoutArg(argv[2], &timeout))
         return 1;
