@@ -1,39 +1,15 @@
 // hopover's exits when the seam fails: standard streams that cannot be switched to binary mode,
-// and a file that opens but cannot be positioned. Neither happens on POSIX with the real seam
-// (streams have no text mode; a regular file seeks anywhere), so for this test the linker puts
-// wrappers in front of it (--wrap) that fail on request.
+// and a file that opens but cannot be positioned. Neither real seam fails so when tests run, so
+// this runs on a test seam that fails on request.
+#include "failing_platform.h"
 #include "hopover_core.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-namespace {
-
-bool refuse_binary = false;
-bool refuse_seek = false;
-int seeks = 0;
-
-}  // namespace
-
-// plat::SetBinaryStdio() and plat::Seek64(FILE*, uint64_t), and the wrappers the linker calls
-// in their place.
-extern "C" bool __real__ZN4plat14SetBinaryStdioEv();
-extern "C" bool __wrap__ZN4plat14SetBinaryStdioEv()
-{
-    return !refuse_binary && __real__ZN4plat14SetBinaryStdioEv();
-}
-
-extern "C" int __real__ZN4plat6Seek64EP8_IO_FILEm(std::FILE* file, std::uint64_t offset);
-extern "C" int __wrap__ZN4plat6Seek64EP8_IO_FILEm(std::FILE* file, std::uint64_t offset)
-{
-    ++seeks;
-    return refuse_seek ? -1 : __real__ZN4plat6Seek64EP8_IO_FILEm(file, offset);
-}
 
 namespace {
 
@@ -64,19 +40,18 @@ protected:
 
 TEST_F(SeamFault, binary_mode_refused_ends_with_one_at_once)
 {
-    refuse_binary = true;
+    failing_platform::RefuseBinary(true);
     EXPECT_EQ(Run(), 1);
-    refuse_binary = false;
-    EXPECT_EQ(seeks, 0);
+    failing_platform::RefuseBinary(false);
+    EXPECT_EQ(failing_platform::Seeks(), 0);
 }
 
 TEST_F(SeamFault, file_that_cannot_be_positioned_ends_with_one)
 {
-    refuse_seek = true;
-    seeks = 0;
+    failing_platform::RefuseSeek(true);
     EXPECT_EQ(Run(), 1);
-    refuse_seek = false;
-    EXPECT_EQ(seeks, 1);
+    failing_platform::RefuseSeek(false);
+    EXPECT_EQ(failing_platform::Seeks(), 1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // tailgrip's start when standard output cannot be switched to binary mode: exit code 1, before
-// the file is read. POSIX streams have no text mode, so the real seam never refuses; for this
-// test the linker puts a wrapper in front of it (--wrap), which refuses on request.
+// the file is opened. Neither real seam refuses when tests run, so this one runs on a test seam
+// that refuses on request.
+#include "refusing_platform.h"
 #include "tailgrip_core.h"
 #include "test_files.h"
 
@@ -11,22 +12,7 @@
 
 namespace {
 
-bool refuse_binary = false;
-int binary_calls = 0;
-
-}  // namespace
-
-// plat::SetBinaryStdout() and the wrapper the linker calls in its place.
-extern "C" bool __real__ZN4plat15SetBinaryStdoutEv();
-extern "C" bool __wrap__ZN4plat15SetBinaryStdoutEv()
-{
-    ++binary_calls;
-    return !refuse_binary && __real__ZN4plat15SetBinaryStdoutEv();
-}
-
-namespace {
-
-TEST(Start, binary_mode_refused_ends_with_one_before_the_file_is_read)
+TEST(Start, binary_mode_refused_ends_with_one_before_the_file_is_opened)
 {
     // A file that a run would copy to standard output, ending at once with exit code 0.
     test_support::ScratchDir dir("tailgrip_binary");
@@ -38,9 +24,9 @@ TEST(Start, binary_mode_refused_ends_with_one_before_the_file_is_read)
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    refuse_binary = true;
+    refusing_platform::RefuseBinary(true);
     EXPECT_EQ(tool_main(4, argv.data()), 1);
-    EXPECT_EQ(binary_calls, 1);
+    EXPECT_EQ(refusing_platform::FilesOpened(), 0);
 }
 
 }  // namespace
