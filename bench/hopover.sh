@@ -24,11 +24,7 @@ bench_syscalls "$size" \
   hopover "cat $work/first-half.ts | @ $bin/hopover $work/stream.ts >/dev/null"
 
 preset=${WINDOWS_PRESET-windows-x64}
-if [ -n "$preset" ] && [ -e "$here/../build/$preset/bin/hopover.exe" ] && command -v wine >/dev/null; then
-  wine_fixtures "$preset"
-  WINEPREFIX=$(wine_prefix "$preset")
-  export WINEPREFIX
-  raw_copy_exe raw "$preset"
+if wine_baseline raw "$preset" hopover; then
   file=$(winpath "$work/stream.ts")
   echo
   echo "wine, $preset: the same job"

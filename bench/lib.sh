@@ -14,10 +14,12 @@
 # its read, write and lseek calls, in all and per 65536-byte chunk of BYTES. Unlike wall-clock
 # time on a busy machine these counts do not swing from run to run.
 #
-#   raw_copy_exe VAR PRESET
+#   wine_baseline VAR PRESET PROGRAM
 #
-# Builds, once per run, the raw ReadFile/WriteFile copy loop of raw_copy_win32.c with the mingw
-# of that Windows build, the baseline of the Windows builds under wine; its path goes into VAR.
+# Whether PROGRAM.exe of that Windows build can run under wine (status 1 if not, or if PRESET is
+# empty); if so, starts the build's wine fixture, exports its WINEPREFIX, and builds the raw
+# ReadFile/WriteFile copy loop of raw_copy_win32.c with that build's mingw, the baseline of the
+# Windows builds, whose path goes into VAR.
 # What the benchmarks share with the other scripts (scratch folders, clean-up, wine, the stream
 # generator) comes from scripts/lib.sh.
 set -euo pipefail
@@ -86,11 +88,15 @@ bench_syscalls() {
   done
 }
 
-raw_copy_exe() {
+wine_baseline() {
   local -n into=$1
-  local compiler=x86_64-w64-mingw32-gcc-posix
-  [ "$2" = windows-x86 ] && compiler=i686-w64-mingw32-gcc-posix
+  local preset=$2 compiler=x86_64-w64-mingw32-gcc-posix
+  [ -n "$preset" ] && [ -e "$root/build/$preset/bin/$3.exe" ] && command -v wine >/dev/null || return 1
+  wine_fixtures "$preset"
+  WINEPREFIX=$(wine_prefix "$preset")
+  export WINEPREFIX
+  [ "$preset" = windows-x86 ] && compiler=i686-w64-mingw32-gcc-posix
   scratch_dir raw_copy_dir
   into=$raw_copy_dir/raw_copy.exe
-  "$compiler" -O2 -municode -o "$into" "$(dirname "${BASH_SOURCE[0]}")/raw_copy_win32.c"
+  "$compiler" -O2 -municode -o "$into" "$root/bench/raw_copy_win32.c"
 }

@@ -31,11 +31,7 @@ bench_syscalls "$size" \
   "tailgrip p48199" "@ $bin/tailgrip 0 0p48199 $stream >/dev/null"
 
 preset=${WINDOWS_PRESET-windows-x64}
-if [ -n "$preset" ] && [ -e "$here/../build/$preset/bin/tailgrip.exe" ] && command -v wine >/dev/null; then
-  wine_fixtures "$preset"
-  WINEPREFIX=$(wine_prefix "$preset")
-  export WINEPREFIX
-  raw_copy_exe raw "$preset"
+if wine_baseline raw "$preset" tailgrip; then
   echo
   echo "wine, $preset: catching up on the same file"
   bench_run "$size" "${ROUNDS:-5}" raw \
