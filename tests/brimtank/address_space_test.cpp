@@ -1,8 +1,9 @@
-// A 32-bit process's address space, in process with the platform's real threads: where no free
-// range can hold the largest ring, 1 GiB, the run ends with exit code 1 before anything is read
-// or written, never a crash; where one can (programs are large-address-aware, so a 32-bit
-// process on 64-bit Windows has 4 GiB of address space), it is byte-exact. And where no range
-// is left for a thread's stack, the writer thread does not start.
+// A 32-bit process's address space taken away, in process with the platform's real threads.
+// Where no free range can hold the largest ring, 1 GiB, the run ends with exit code 1 before
+// anything is read or written, never a crash; where one can (programs are large-address-aware,
+// so a 32-bit process on 64-bit Windows has 4 GiB of address space), it is byte-exact. Where no
+// range is left for a thread's stack, the writer thread does not start. (A 64-bit process has
+// far too much address space to take away.)
 #include "brimtank_core.h"
 #include "counting_io.h"
 #include "platform.h"
