@@ -20,28 +20,22 @@ namespace {
 
 using brimtank_test::CountingIo;
 
-// Reserves every free range of the address space of at least smallest bytes, the largest
-// first, until Release gives them back.
-class TakenAddressSpace {
-public:
-    explicit TakenAddressSpace(SIZE_T smallest)
-    {
-        for (SIZE_T size = SIZE_T{1} << 30; size >= smallest; size /= 2) {
-            while (void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
-                taken_.push_back(p);
-        }
+// Reserves every free range of the address space of at least smallest bytes, the largest first.
+std::vector<void*> TakeAddressSpace(SIZE_T smallest)
+{
+    std::vector<void*> taken;
+    for (SIZE_T size = SIZE_T{1} << 30; size >= smallest; size /= 2) {
+        while (void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
+            taken.push_back(p);
     }
-    ~TakenAddressSpace() { Release(); }
-    void Release()
-    {
-        for (void* p : taken_)
-            VirtualFree(p, 0, MEM_RELEASE);
-        taken_.clear();
-    }
+    return taken;
+}
 
-private:
-    std::vector<void*> taken_;
-};
+void GiveBack(const std::vector<void*>& taken)
+{
+    for (void* p : taken)
+        VirtualFree(p, 0, MEM_RELEASE);
+}
 
 TEST(LargeRing, one_gib_ring_fails_cleanly_without_room_and_is_exact_with_it)
 {
@@ -49,10 +43,10 @@ TEST(LargeRing, one_gib_ring_fails_cleanly_without_room_and_is_exact_with_it)
     ASSERT_EQ(settings.ring_size, 1073741824u);
     const std::string input = test_support::PatternBytes(5 * 1048576 + 3, 9);
 
-    TakenAddressSpace taken(settings.ring_size);
+    const std::vector<void*> taken = TakeAddressSpace(settings.ring_size);
     CountingIo starved(input);
     int code = brimtank::RunRing(settings, starved);
-    taken.Release();
+    GiveBack(taken);
     EXPECT_EQ(code, 1);
     EXPECT_EQ(starved.reads, 0);
     EXPECT_EQ(starved.output.size(), 0u);
@@ -70,11 +64,11 @@ unsigned NoteRun(void* ran)
 
 TEST(WriterThread, without_room_for_its_stack_does_not_start)
 {
-    TakenAddressSpace taken(64 * 1024);  // the allocation granularity
+    const std::vector<void*> taken = TakeAddressSpace(64 * 1024);  // the allocation granularity
     plat::Thread thread{};
     volatile LONG ran = 0;
     const bool started = plat::StartThread(&thread, NoteRun, const_cast<LONG*>(&ran));
-    taken.Release();
+    GiveBack(taken);
     if (started)
         plat::JoinThread(&thread);
     EXPECT_FALSE(started);

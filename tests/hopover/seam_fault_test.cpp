@@ -1,15 +1,41 @@
 // hopover's exits when the seam fails: standard streams that cannot be switched to binary mode,
 // and a file that opens but cannot be positioned. Neither real seam fails so when tests run, so
-// this runs on a test seam that fails on request.
-#include "failing_platform.h"
+// this test links the seam below in place of the real one: the file from the standard library,
+// and each failure on request.
 #include "hopover_core.h"
+#include "platform.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
+
+namespace {
+
+bool refuse_binary = false;
+bool refuse_seek = false;
+int seeks = 0;
+
+}  // namespace
+
+bool plat::SetBinaryStdio()
+{
+    return !refuse_binary;
+}
+
+std::FILE* plat::OpenShared(const wchar_t* path)
+{
+    return std::fopen(std::string(path, path + std::wcslen(path)).c_str(), "rb");
+}
+
+int plat::Seek64(std::FILE* file, std::uint64_t offset)
+{
+    ++seeks;
+    return refuse_seek ? -1 : std::fseek(file, static_cast<long>(offset), SEEK_SET);
+}
 
 namespace {
 
@@ -40,18 +66,18 @@ protected:
 
 TEST_F(SeamFault, binary_mode_refused_ends_with_one_at_once)
 {
-    failing_platform::RefuseBinary(true);
+    refuse_binary = true;
     EXPECT_EQ(Run(), 1);
-    failing_platform::RefuseBinary(false);
-    EXPECT_EQ(failing_platform::Seeks(), 0);
+    refuse_binary = false;
+    EXPECT_EQ(seeks, 0);
 }
 
 TEST_F(SeamFault, file_that_cannot_be_positioned_ends_with_one)
 {
-    failing_platform::RefuseSeek(true);
+    refuse_seek = true;
     EXPECT_EQ(Run(), 1);
-    failing_platform::RefuseSeek(false);
-    EXPECT_EQ(failing_platform::Seeks(), 1);
+    refuse_seek = false;
+    EXPECT_EQ(seeks, 1);
 }
 
 }  // namespace

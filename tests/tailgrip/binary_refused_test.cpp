@@ -1,14 +1,39 @@
 // tailgrip's start when standard output cannot be switched to binary mode: exit code 1, before
-// the file is opened. Neither real seam refuses when tests run, so this one runs on a test seam
-// that refuses on request.
-#include "refusing_platform.h"
+// the file is opened. Neither real seam refuses when tests run, so this test links the seam
+// below in place of the real one: it refuses, and counts the files that the start goes on to.
+#include "platform.h"
 #include "tailgrip_core.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
+
+namespace {
+
+int files_opened = 0;
+
+}  // namespace
+
+bool plat::SetBinaryStdout()
+{
+    return false;
+}
+
+std::FILE* plat::OpenShared(const wchar_t*)
+{
+    ++files_opened;
+    return nullptr;
+}
+
+int plat::Seek64(std::FILE*, std::int64_t, SeekFrom)
+{
+    return -1;
+}
+
+void plat::SleepMs(unsigned) {}
 
 namespace {
 
@@ -24,9 +49,8 @@ TEST(Start, binary_mode_refused_ends_with_one_before_the_file_is_opened)
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    refusing_platform::RefuseBinary(true);
     EXPECT_EQ(tool_main(4, argv.data()), 1);
-    EXPECT_EQ(refusing_platform::FilesOpened(), 0);
+    EXPECT_EQ(files_opened, 0);
 }
 
 }  // namespace
