@@ -2,8 +2,8 @@
 # brimtank against cat, mbuffer, pv and buffer: 1 GiB from a producer pipe through each
 # contender into a consumer pipe, every contender with the same buffer size, interleaved per
 # round. The ratios say whether the two threads really overlap reading and writing.
-# Targets: at least the throughput of mbuffer measured in the same run, and a peak memory within
-# the ring size plus 4 MiB.
+# Targets: at least the throughput of mbuffer measured in the same run, a peak memory within
+# the ring size plus 4 MiB, and one write system call per 64 KiB chunk.
 #   SIZE_MIB=64 ROUNDS=1 bench/brimtank.sh      a quick check that everything runs
 #   RING=16777216                                 the buffer size of every contender (bytes)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,6 +29,12 @@ bench_run "$size" "${ROUNDS:-5}" cat \
   mbuffer "$from | mbuffer -q -m $ring | $to" \
   "pv -B" "$from | pv -q -B $ring | $to" \
   buffer "$from | buffer -m $ring | $to" | tee "$out"
+bench_syscalls "$size" \
+  cat "$from | @ cat | $to" \
+  brimtank "$from | @ $bin/brimtank $ring 0 | $to" \
+  mbuffer "$from | @ mbuffer -q -m $ring | $to" \
+  "pv -B" "$from | @ pv -q -B $ring | $to" \
+  buffer "$from | @ buffer -m $ring | $to"
 
 # The targets, from the table above: throughput against mbuffer, memory against the ring.
 awk -v ring="$ring" '

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # tailgrip, three ways:
 #  1. catching up on a 1 GiB file of 188-byte packets against cat, with the check off and with
-#     p48199 (targets: at least 0.95 and 0.9 of cat);
+#     p48199 (targets: at least 0.95 and 0.9 of cat; one read, one write and no seek per 64 KiB
+#     chunk); under wine tailgrip.exe against a raw ReadFile/WriteFile loop (target: 0.95);
 #  2. CPU spent while following a file that does not grow (target: near zero, five short
 #     wake-ups a second), beside GNU tail polling at the same 0.2 s;
 #  3. latency from an append to its arrival on standard output, appends of uneven sizes at
 #     uneven times (target: every byte within 250 ms, none held back), beside GNU tail.
-# SIZE (bytes), ROUNDS, APPENDS and BIN override the defaults.
+# SIZE (bytes), ROUNDS, APPENDS and BIN override the defaults; WINDOWS_PRESET names the build run
+# under wine (windows-x64, the default, or windows-x86; empty skips wine).
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 bin=${BIN:-$here/../build/native/bin}
@@ -23,6 +25,19 @@ bench_run "$size" "${ROUNDS:-5}" cat \
   cat "cat $stream >/dev/null" \
   "tailgrip, check off" "$bin/tailgrip 0 0 $stream >/dev/null" \
   "tailgrip p48199" "$bin/tailgrip 0 0p48199 $stream >/dev/null"
+bench_syscalls "$size" \
+  cat "@ cat $stream >/dev/null" \
+  "tailgrip, check off" "@ $bin/tailgrip 0 0 $stream >/dev/null" \
+  "tailgrip p48199" "@ $bin/tailgrip 0 0p48199 $stream >/dev/null"
+
+preset=${WINDOWS_PRESET-windows-x64}
+if wine_baseline raw "$preset" tailgrip; then
+  echo
+  echo "wine, $preset: catching up on the same file"
+  bench_run "$size" "${ROUNDS:-5}" raw \
+    raw "wine $raw '$(winpath "$stream")' </dev/null >/dev/null" \
+    tailgrip.exe "wine $here/../build/$preset/bin/tailgrip.exe 0 0 '$(winpath "$stream")' >/dev/null"
+fi
 
 echo
 echo "tailgrip: CPU while following a file that does not grow, 5 s"

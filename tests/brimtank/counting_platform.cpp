@@ -126,8 +126,14 @@ void WaitAutoEvent(AutoEvent event)
 {
     Event* e = static_cast<Event*>(event);
     std::unique_lock<std::mutex> hold(e->mu);
+    {
+        std::lock_guard<std::mutex> count(state_mu);
+        ++counts.waiting;
+    }
     e->cv.wait(hold, [e] { return e->signalled; });
     e->signalled = false;
+    std::lock_guard<std::mutex> count(state_mu);
+    --counts.waiting;
 }
 
 void CloseAutoEvent(AutoEvent event)

@@ -13,6 +13,7 @@ struct Counts {
     int locks_open = 0;
     int threads_started = 0;
     int threads_running = 0;  // started and not yet joined
+    int waiting = 0;          // threads in WaitAutoEvent now
 };
 
 Counts Now();

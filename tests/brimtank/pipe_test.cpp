@@ -120,9 +120,8 @@ TEST(Pipe, output_held_back_until_fill_and_whole_chunks)
     const std::size_t n = sizeof cases / sizeof cases[0];
     struct Seen {
         Outcome end;
-        bool conclusive[2] = {false, false};  // seen while the feeder still paused after it
+        bool reached[2] = {false, false};  // the output came while the feeder still paused
         std::size_t output[2] = {0, 0};
-        bool reached = true;
     } seen[n];
     SideBySide(n, [&](std::size_t i) {
         const Case& c = cases[i];
@@ -133,42 +132,41 @@ TEST(Pipe, output_held_back_until_fill_and_whole_chunks)
         child.FeedStdin(data, c.piece, 700, true);
         const Stage stages[] = {c.before, c.after};
         for (int s = 0; s < 2; ++s) {
-            std::size_t fed = stages[s].pieces * c.piece;
+            const std::size_t fed = stages[s].pieces * c.piece;
             if (!WaitFed(child, fed, 60000))
                 break;
-            if (stages[s].output > 0 && !child.WaitForStdout(stages[s].output, 30000))
-                seen[i].reached = false;
-            os::SleepMs(200);  // time to write more than it should, if it would
-            std::size_t out = child.StdoutSize();
-            if (child.FedBytes() == fed) {
-                seen[i].conclusive[s] = true;
-                seen[i].output[s] = out;
-            }
+            seen[i].reached[s] = child.WaitForStdout(stages[s].output, 30000) &&
+                                 child.OfferedBytes() == fed;
         }
         seen[i].end.exit_code = child.Wait(60000);
+        for (int s = 0; s < 2; ++s)
+            seen[i].output[s] = child.StdoutWhileOffered(stages[s].pieces * c.piece);
         seen[i].end.output_equal = child.Stdout() == data;
         seen[i].end.err = child.Stderr();
     });
-    int conclusive = 0;
+    int reached = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const Case& c = cases[i];
         const std::string name = c.args[0] + " " + c.args[1];
-        EXPECT_TRUE(seen[i].reached) << name;
-        // A loaded machine may let the feeder go on before a stage was looked at; that stage
-        // then proves nothing and is left out. In a normal run every stage is looked at.
         const Stage stages[] = {c.before, c.after};
         for (int s = 0; s < 2; ++s) {
-            if (!seen[i].conclusive[s])
-                continue;
-            ++conclusive;
-            EXPECT_EQ(seen[i].output[s], stages[s].output)
+            // Never more than the stage allows on the input offered by then, whatever the
+            // timing; and all of it, where it came before the feeder went on (on a loaded
+            // machine the feeder may go on first, and the stage then shows only the bound).
+            EXPECT_LE(seen[i].output[s], stages[s].output)
                 << name << " after " << stages[s].pieces << " pieces of " << c.piece;
+            if (seen[i].reached[s] && stages[s].output > 0) {
+                ++reached;
+                EXPECT_EQ(seen[i].output[s], stages[s].output)
+                    << name << " after " << stages[s].pieces << " pieces of " << c.piece;
+            }
         }
         EXPECT_EQ(seen[i].end.exit_code, 0) << name;
         EXPECT_TRUE(seen[i].end.output_equal) << name;
         EXPECT_EQ(seen[i].end.err, "") << name;
     }
-    EXPECT_GT(conclusive, 0) << "no stage could be looked at while its feeder paused";
+    // A program that held whole chunks back would reach no stage while its feeder paused.
+    EXPECT_GT(reached, 0) << "no stage's output came while its feeder paused";
 }
 
 TEST(Pipe, input_shorter_than_fill_goes_out_when_it_ends)
@@ -203,7 +201,10 @@ TEST(Pipe, input_shorter_than_fill_goes_out_when_it_ends)
 TEST(Pipe, consumer_that_never_reads_stops_reader_at_ring_capacity)
 {
     // The ring's capacity as the arguments give it, seen from how much input the program takes
-    // while nothing is read from it: about the ring, never much more.
+    // while nothing is read from it: about the ring, never much more. Once it has taken about
+    // the ring, the consumer goes away: the failed write stops the writer, and the reader ends
+    // the run by itself where it lacks room (or at the input's end), so that what it took is
+    // counted once it has stopped taking.
     struct Case { std::vector<std::string> args; std::size_t ring, input; };
     const Case cases[] = {
         {{"4194304", "0"}, 4194304, 12 * MiB},
@@ -228,11 +229,10 @@ TEST(Pipe, consumer_that_never_reads_stops_reader_at_ring_capacity)
         // Pieces in flight and chunks cut at the ring's end keep it from counting exactly.
         std::size_t at_least = std::min(c.input, c.ring - 2 * io_chunk);
         seen[i].took_ring = WaitFed(child, at_least, 60000);
-        os::SleepMs(300);  // time to take more than it should, if it would
-        seen[i].fed = child.FedBytes();
-        child.PauseStdout(false);
+        child.CloseStdout();
         seen[i].end.exit_code = child.Wait(60000);
-        seen[i].end.output_equal = child.Stdout() == data;
+        WaitFeedGivenUp(child);
+        seen[i].fed = child.FedBytes();
         seen[i].end.err = child.Stderr();
     });
     for (std::size_t i = 0; i < n; ++i) {
@@ -241,7 +241,6 @@ TEST(Pipe, consumer_that_never_reads_stops_reader_at_ring_capacity)
         EXPECT_TRUE(seen[i].took_ring) << name << ": took " << seen[i].fed;
         EXPECT_LE(seen[i].fed, std::min(c.input, c.ring + pipe_slack)) << name;
         EXPECT_EQ(seen[i].end.exit_code, 0) << name;
-        EXPECT_TRUE(seen[i].end.output_equal) << name;
         EXPECT_EQ(seen[i].end.err, "") << name;
     }
 }

@@ -73,6 +73,8 @@ void ChildProcess::Drain(os::Handle* h, std::string* into, bool is_stdout)
             break;
         std::lock_guard<std::mutex> lock(mu_);
         into->append(buf, static_cast<std::size_t>(n));
+        if (is_stdout)
+            out_seen_.emplace_back(offered_bytes_.load(), into->size());
         grew_.notify_all();
     }
     std::lock_guard<std::mutex> lock(mu_);
@@ -88,6 +90,7 @@ void ChildProcess::FeedStdin(std::string data, std::size_t piece, int pause_ms, 
             std::size_t n = data.size() - pos;
             if (piece != 0 && n > piece)
                 n = piece;
+            offered_bytes_.store(pos + n);
             long w = os::WriteSome(to_child, data.data() + pos, n);
             if (w <= 0)
                 break;
@@ -145,6 +148,17 @@ bool ChildProcess::WaitForStdout(std::size_t n, int timeout_ms)
     std::unique_lock<std::mutex> lock(mu_);
     return grew_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                           [&] { return out_.size() >= n; });
+}
+
+std::size_t ChildProcess::StdoutWhileOffered(std::size_t offered)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    std::size_t most = 0;
+    for (const auto& seen : out_seen_) {
+        if (seen.first <= offered && seen.second > most)
+            most = seen.second;
+    }
+    return most;
 }
 
 int ChildProcess::Wait(int timeout_ms)

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace test_support {
@@ -54,6 +55,9 @@ public:
     void FeedStdin(std::string data, std::size_t piece = 0, int pause_ms = 0,
                    bool close_after = true);
     std::size_t FedBytes() const { return fed_bytes_.load(); }
+    // What the feeder has begun to hand over: FedBytes and the piece in flight. The child can
+    // have taken no more than this.
+    std::size_t OfferedBytes() const { return offered_bytes_.load(); }
     bool FeedFinished() const { return feed_done_.load(); }
     void CloseStdin();
 
@@ -67,6 +71,9 @@ public:
     std::size_t StdoutSize();
     // Waits until at least n bytes came out, or timeout; true if they did.
     bool WaitForStdout(std::size_t n, int timeout_ms);
+    // The most output seen while no more than offered bytes of input had been offered: what the
+    // child wrote on that much input at most, whatever the timing.
+    std::size_t StdoutWhileOffered(std::size_t offered);
 
     // Exit code once the child ended; -1 if it is still running after timeout_ms.
     int Wait(int timeout_ms);
@@ -81,6 +88,8 @@ private:
     os::Handle stderr_r_ = os::no_handle;
     std::thread feeder_, out_reader_, err_reader_;
     std::atomic<std::size_t> fed_bytes_{0};
+    std::atomic<std::size_t> offered_bytes_{0};
+    std::vector<std::pair<std::size_t, std::size_t>> out_seen_;  // (offered, output size)
     std::atomic<bool> feed_done_{false};
     std::atomic<bool> stdout_paused_{false};
     std::atomic<bool> stdout_closing_{false};

@@ -85,15 +85,14 @@ TEST_F(Relay, missing_file_relays_input_then_fails)
 
 TEST_F(Relay, file_opened_only_after_input_ended)
 {
-    // The file does not exist while the input runs; it appears before the input ends.
+    // The file does not exist while the input runs; it appears before the input ends, once
+    // the first chunk has come out: hopover is then past its start, reading more input.
     std::string whole = PatternBytes(100000, 6);
     std::string path = dir.File("late.ts");
     ChildProcess child;
     ASSERT_TRUE(child.Start(hopover, {path}));
-    child.FeedStdin(whole.substr(0, 40000), 0, 0, false);
-    while (!child.FeedFinished())
-        os::SleepMs(5);
-    os::SleepMs(200);  // hopover now waits in its read for more input
+    child.FeedStdin(whole.substr(0, 70000), 0, 0, false);
+    ASSERT_TRUE(child.WaitForStdout(65536, 10000));
     ASSERT_TRUE(WriteFileBytes(path, whole));
     child.CloseStdin();
     EXPECT_EQ(child.Wait(10000), 0);

@@ -1,12 +1,15 @@
 // Number conversion of the arguments: the Windows runtime's rules in both builds (in the Windows
-// build the runtime itself answers), and the decoding of the idle time and the check suffix.
-#include "platform.h"
+// build the runtime itself is asked too), and the decoding of the idle time and the check suffix.
 #include "tailgrip_core.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#ifdef _WIN32
+#include <stdlib.h>
+#include <wchar.h>
+#endif
 
 namespace {
 
@@ -51,33 +54,37 @@ const Conversion long_rows[] = {
     {L"429496730", 429496730, 9},
 };
 
-// The platform's conversion and the portable one behind the POSIX build, both against the row.
-template <typename Convert>
-void ExpectConversion(const Conversion& row, Convert platform, std::int64_t min, std::int64_t max)
+// The conversion both builds read their arguments with, and in the Windows build the runtime's
+// own, against the row.
+void ExpectConversion(const Conversion& row, std::int64_t min, std::int64_t max)
 {
     SCOPED_TRACE(Narrow(row.text));
     const wchar_t* end = nullptr;
-    EXPECT_EQ(platform(row.text, &end), row.value);
-    EXPECT_EQ(end, row.text + row.stop);
-    end = nullptr;
     EXPECT_EQ(tailgrip::DecimalToSigned(row.text, min, max, &end), row.value);
     EXPECT_EQ(end, row.text + row.stop);
+#ifdef _WIN32
+    wchar_t* stop = nullptr;
+    const std::int64_t runtime = max == INT64_MAX ? _wcstoi64(row.text, &stop, 10)
+                                                  : wcstol(row.text, &stop, 10);
+    EXPECT_EQ(runtime, row.value);
+    EXPECT_EQ(stop, row.text + row.stop);
+#endif
 }
 
 TEST(Conversion, start_position_follows_wcstoi64)
 {
     for (const Conversion& row : common_rows)
-        ExpectConversion(row, plat::WideToInt64, INT64_MIN, INT64_MAX);
+        ExpectConversion(row, INT64_MIN, INT64_MAX);
     for (const Conversion& row : int64_rows)
-        ExpectConversion(row, plat::WideToInt64, INT64_MIN, INT64_MAX);
+        ExpectConversion(row, INT64_MIN, INT64_MAX);
 }
 
 TEST(Conversion, timeout_follows_wcstol_with_32_bit_long)
 {
     for (const Conversion& row : common_rows)
-        ExpectConversion(row, plat::WideToLong, INT32_MIN, INT32_MAX);
+        ExpectConversion(row, INT32_MIN, INT32_MAX);
     for (const Conversion& row : long_rows)
-        ExpectConversion(row, plat::WideToLong, INT32_MIN, INT32_MAX);
+        ExpectConversion(row, INT32_MIN, INT32_MAX);
 }
 
 TEST(TimeoutArg, suffix_decodes_interval_and_preamble)

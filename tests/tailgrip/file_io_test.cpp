@@ -8,8 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -144,6 +152,34 @@ TEST_F(FileIo, seeks_from_start_and_end)
     EXPECT_EQ(ReadSome(10), "");
     ASSERT_TRUE(AppendFileBytes(path, PatternBytes(4010, 4)));
     EXPECT_TRUE(ReadSome(100) == PatternBytes(4010, 4).substr(4000));
+    // That read came back short, not empty: it met the end all the same.
+    ASSERT_TRUE(AppendFileBytes(path, "de"));
+    EXPECT_EQ(ReadSome(100), "de");
 }
+
+#ifndef _WIN32
+// A handler that runs during the pause (the program catches no signal, but a caller might)
+// interrupts the system's sleep, which must go on to the end of the pause.
+TEST(Pause, lasts_its_time_while_signal_handlers_run)
+{
+    static std::atomic<int> handled{0};
+    struct sigaction action {}, was {};
+    action.sa_handler = [](int) { ++handled; };
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &was), 0);
+    std::atomic<bool> done{false};
+    std::thread signaller([&done, sleeper = pthread_self()] {
+        for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(1)))  // paces only
+            pthread_kill(sleeper, SIGUSR1);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    plat::SleepMs(300);
+    const auto slept = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(handled.load(), 0);
+    done = true;
+    signaller.join();
+    sigaction(SIGUSR1, &was, nullptr);
+    EXPECT_GE(slept, std::chrono::milliseconds(300));
+}
+#endif
 
 }  // namespace

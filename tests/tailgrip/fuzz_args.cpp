@@ -2,7 +2,6 @@
 // widened one byte to one character as the POSIX entry point widens its arguments; read as the
 // start position, as the idle time, and as the idle time with its check suffix, it must give
 // what a reference written from the Windows runtime's documented rules gives.
-#include "platform.h"
 #include "tailgrip_core.h"
 
 #include <algorithm>
@@ -58,12 +57,11 @@ Converted Reference(const std::wstring& text, const Range& range)
     __builtin_trap();
 }
 
-template <typename Convert>
-void CheckConversion(const char* what, const std::wstring& text, Convert convert,
+void CheckConversion(const char* what, const std::wstring& text, const Range& range,
                      Converted expected)
 {
     const wchar_t* end = nullptr;
-    const std::int64_t value = convert(text.c_str(), &end);
+    const std::int64_t value = tailgrip::DecimalToSigned(text.c_str(), range.min, range.max, &end);
     if (value != expected.value)
         Mismatch(what, text, value, expected.value);
     if (end != text.c_str() + expected.stop)
@@ -78,9 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < size && data[i] != 0; ++i)
         text.push_back(static_cast<wchar_t>(data[i]));
 
-    CheckConversion("start position", text, plat::WideToInt64, Reference(text, int64_range));
+    CheckConversion("start position", text, int64_range, Reference(text, int64_range));
     const Converted timeout = Reference(text, long_range);
-    CheckConversion("idle time", text, plat::WideToLong, timeout);
+    CheckConversion("idle time", text, long_range, timeout);
 
     // The suffix: a lower-case "p" right where the idle time stopped, then v = interval * 256 +
     // preamble_byte, which takes an interval of 1 to 65536, so v runs from 256 to 16777471.

@@ -261,6 +261,9 @@ int tool_main(int argc, wchar_t** argv)
         return usage();
     if (!plat::SetBinaryStdio())
         return 1;
+    // The writer hands over up to a chunk at a time: through the runtime's 4 KiB buffer each
+    // would cost two system calls, one that fills and flushes the buffer and one for the rest.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     brimtank::RingSettings settings = brimtank::SettingsFromArgs(argv[1], argv[2]);
     brimtank::StdioRingIo io;
     return brimtank::RunRing(settings, io);

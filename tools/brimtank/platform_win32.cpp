@@ -85,11 +85,8 @@ bool StartThread(Thread* thread, ThreadProc proc, void* context)
     thread->proc = proc;
     thread->context = context;
     std::uintptr_t handle = _beginthreadex(nullptr, 0, thread_entry, thread, 0, nullptr);
-    // GCOVR_EXCL_START: fails only when no stack can be had for the thread, just after the ring
-    // was; the core's release of what it created is tested with a seam whose start fails.
     if (handle == 0)
-        return false;
-    // GCOVR_EXCL_STOP
+        return false;  // no room for the thread's stack, say, just after the ring took its own
     thread->handle = handle;
     return true;
 }

@@ -1,5 +1,5 @@
 // The operating-system seam of tailgrip: binary standard output, the shared open of the file it
-// follows, 64-bit positioning, the pause between passes and the runtime's number conversions.
+// follows, 64-bit positioning and the pause between passes.
 // platform_win32.cpp and platform_posix.cpp implement it side by side.
 #pragma once
 
@@ -23,13 +23,7 @@ enum class SeekFrom { start, current, end };
 // the stream's end-of-file state, in the runtime's stream and underneath it.
 int Seek64(std::FILE* file, std::int64_t offset, SeekFrom origin);
 
+// Pauses for ms milliseconds, the whole of them even when a signal handler runs meanwhile.
 void SleepMs(unsigned ms);
-
-// Decimal conversions with the rules of the Windows C runtime (_wcstoi64 and wcstol, base 10,
-// long of 32 bits): leading white space and a sign are accepted, the digits end at the first
-// other character, a value out of range becomes the nearest limit. *end receives where the
-// conversion stopped: after the digits, or text itself when there are none.
-std::int64_t WideToInt64(const wchar_t* text, const wchar_t** end);
-std::int32_t WideToLong(const wchar_t* text, const wchar_t** end);
 
 }  // namespace plat

@@ -1,8 +1,6 @@
 // POSIX side of tailgrip's seam: standard output is already binary, the file opens read-only
-// (POSIX has no share modes to deny), and number conversion follows the Windows runtime's rules
-// through the core's own conversion.
+// (POSIX has no share modes to deny), and the pause is clock_nanosleep.
 #include "platform.h"
-#include "tailgrip_core.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -44,23 +42,16 @@ int Seek64(std::FILE* file, std::int64_t offset, SeekFrom origin)
 
 void SleepMs(unsigned ms)
 {
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    // tailgrip catches no signal, and Linux resumes a sleep that was stopped and continued by
-    // itself, so the loop never turns here; it keeps the full pause under a caller that does.
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
+    // Towards a fixed deadline, so that a handler that interrupts the pause (one of a caller
+    // that catches signals) only costs another call, not the rest of the pause. The carry into
+    // the seconds is done by division, which leaves the deadline well-formed.
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    const long long nanos = deadline.tv_nsec + static_cast<long long>(ms % 1000) * 1000000LL;
+    deadline.tv_sec += static_cast<time_t>(ms / 1000 + nanos / 1000000000LL);
+    deadline.tv_nsec = static_cast<long>(nanos % 1000000000LL);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
-}
-
-// The arguments arrive as bytes, so only ASCII white space and digits can occur; the rules
-// (and the 32-bit long) are the Windows runtime's, so that both builds read a number alike.
-std::int64_t WideToInt64(const wchar_t* text, const wchar_t** end)
-{
-    return tailgrip::DecimalToSigned(text, INT64_MIN, INT64_MAX, end);
-}
-
-std::int32_t WideToLong(const wchar_t* text, const wchar_t** end)
-{
-    return static_cast<std::int32_t>(tailgrip::DecimalToSigned(text, INT32_MIN, INT32_MAX, end));
 }
 
 }  // namespace plat

@@ -1,12 +1,10 @@
 // Windows side of tailgrip's seam: binary standard output, a shared read-only open of the file,
-// 64-bit positioning, Sleep and the runtime's own number conversions.
+// 64-bit positioning and Sleep.
 #include "platform.h"
 
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <wchar.h>
 #include <windows.h>
 
 namespace plat {
@@ -38,22 +36,6 @@ int Seek64(std::FILE* file, std::int64_t offset, SeekFrom origin)
 void SleepMs(unsigned ms)
 {
     Sleep(ms);
-}
-
-std::int64_t WideToInt64(const wchar_t* text, const wchar_t** end)
-{
-    wchar_t* stop = nullptr;
-    std::int64_t value = _wcstoi64(text, &stop, 10);
-    *end = stop;
-    return value;
-}
-
-std::int32_t WideToLong(const wchar_t* text, const wchar_t** end)
-{
-    wchar_t* stop = nullptr;
-    long value = wcstol(text, &stop, 10);
-    *end = stop;
-    return static_cast<std::int32_t>(value);
 }
 
 }  // namespace plat

@@ -53,10 +53,20 @@ std::int64_t DecimalToSigned(const wchar_t* text, std::int64_t min, std::int64_t
                     : static_cast<std::int64_t>(magnitude);
 }
 
+namespace {
+
+// wcstol's reading on Windows, where long has 32 bits.
+std::int32_t DecimalToLong(const wchar_t* text, const wchar_t** end)
+{
+    return static_cast<std::int32_t>(DecimalToSigned(text, INT32_MIN, INT32_MAX, end));
+}
+
+}  // namespace
+
 bool ParseTimeoutArg(const wchar_t* text, TimeoutArg* out)
 {
     const wchar_t* end = text;
-    out->close_timeout_sec = plat::WideToLong(text, &end);
+    out->close_timeout_sec = DecimalToLong(text, &end);
     out->interval = 0;
     out->preamble_byte = 0;
     // Only a lower-case "p" right where the number stopped asks for the check; anything else
@@ -64,7 +74,7 @@ bool ParseTimeoutArg(const wchar_t* text, TimeoutArg* out)
     if (*end != L'p')
         return true;
     const wchar_t* suffix_end = end;
-    std::int32_t v = plat::WideToLong(end + 1, &suffix_end);
+    std::int32_t v = DecimalToLong(end + 1, &suffix_end);
     if (v <= 0)
         return false;
     std::int32_t interval = v >> 8;
@@ -135,13 +145,16 @@ std::size_t FileLoopIo::Read(unsigned char* buf, std::size_t size)
 {
     // Both runtimes remember the end of a file: once fread came back short, glibc keeps
     // answering 0 until the stream's end-of-file flag is cleared, and msvcrt until a seek clears
-    // the mark it keeps on the descriptor itself. A seek to where we stand clears both, and also
-    // drops whatever a runtime might still hold back from an earlier read of the unbuffered
-    // stream, so that this read sees the file as it is now: what the producer appended or
-    // filled in meanwhile.
-    std::clearerr(file_);
-    plat::Seek64(file_, 0, plat::SeekFrom::current);
-    return std::fread(buf, 1, size, file_);
+    // the mark it keeps on the descriptor itself. A seek to where we stand clears both, so that
+    // this read sees what the producer appended meanwhile. Only a short read can have left such
+    // a mark: while the file keeps up, each block costs one read and no seek.
+    if (short_read_) {
+        std::clearerr(file_);
+        plat::Seek64(file_, 0, plat::SeekFrom::current);
+    }
+    std::size_t n = std::fread(buf, 1, size, file_);
+    short_read_ = n != size;
+    return n;
 }
 
 void FileLoopIo::SeekBack(std::size_t n)
@@ -193,7 +206,7 @@ int tool_main(int argc, wchar_t** argv)
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     const wchar_t* end = nullptr;
-    std::int64_t start = plat::WideToInt64(argv[1], &end);
+    std::int64_t start = tailgrip::DecimalToSigned(argv[1], INT64_MIN, INT64_MAX, &end);
     tailgrip::TimeoutArg timeout;
     if (!tailgrip::ParseTimeoutArg(argv[2], &timeout))
         return 1;

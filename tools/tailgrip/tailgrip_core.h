@@ -40,7 +40,10 @@ bool BlockPasses(const unsigned char* block, std::size_t n, std::int32_t interva
                  std::uint8_t preamble_byte);
 
 // Decimal text to a signed value clamped to [min, max], with the rules of the Windows C
-// runtime's conversions (see plat::WideToInt64). For platforms whose runtime differs from it.
+// runtime's _wcstoi64 and wcstol in base 10: leading blanks (space, \t to \r) and a sign are
+// accepted, the digits end at the first other character, a value out of range becomes the
+// nearest limit. *end receives where the conversion stopped: after the digits, or text itself
+// when there are none. Both builds read the arguments with it, so that they agree.
 std::int64_t DecimalToSigned(const wchar_t* text, std::int64_t min, std::int64_t max,
                              const wchar_t** end);
 
@@ -77,6 +80,7 @@ public:
 private:
     std::FILE* file_;
     std::FILE* out_;
+    bool short_read_ = false;  // the last read came back short: the end may be marked
 };
 
 }  // namespace tailgrip
