@@ -1,6 +1,6 @@
 // Reading PE images, natively under the sanitizers: a small 64-bit DLL made here, read whole
 // and cut at every length.
-#include "pe_image.h"
+#include "selftest/pe_image.h"
 
 #include <gtest/gtest.h>
 
