@@ -1,26 +1,8 @@
-// The seam of Quill_Spread.so: every call goes to the POSIX implementation of posix_system.cpp
-// and profile_posix.cpp. A test program links a platform file of its own in place of this one.
+// The seam calls of Quill_Spread.so that a test program takes over (outputs, the library's own
+// path, the nested plug-in's module), bound to their POSIX implementation in posix_system.cpp.
+// A test links a platform file of its own in place of this one; the rest of the seam is
+// defined in posix_system.cpp and profile_posix.cpp, which both link.
 #include "platform_posix.h"
-
-void plat::InitLock(LockStorage* lock)
-{
-    plat_posix::InitLock(lock);
-}
-
-void plat::EnterLock(LockStorage* lock)
-{
-    plat_posix::EnterLock(lock);
-}
-
-void plat::LeaveLock(LockStorage* lock)
-{
-    plat_posix::LeaveLock(lock);
-}
-
-void plat::DeleteLock(LockStorage* lock)
-{
-    plat_posix::DeleteLock(lock);
-}
 
 HANDLE plat::CreateOutputFile(const WCHAR* path, bool overwrite)
 {
@@ -57,37 +39,3 @@ void plat::ReleaseModule(HMODULE module)
     plat_posix::ReleaseModule(module);
 }
 
-UINT plat::ReadDataUnit(const WCHAR* file, UINT absent)
-{
-    return plat_posix::ReadDataUnit(file, absent);
-}
-
-void plat::ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
-{
-    plat_posix::ReadWritePlugin(file, value, size);
-}
-
-bool plat::HasWritePlugin(const WCHAR* file)
-{
-    return plat_posix::HasWritePlugin(file);
-}
-
-void plat::WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
-{
-    plat_posix::WriteSettings(file, writePlugin, dataUnit);
-}
-
-INT_PTR plat::OpenForEditing(const WCHAR* file)
-{
-    return plat_posix::OpenForEditing(file);
-}
-
-bool plat::SamePath(const WCHAR* a, const WCHAR* b)
-{
-    return plat_posix::SamePath(a, b);
-}
-
-int plat::FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
-{
-    return plat_posix::FormatNumbered(out, n, suffix);
-}

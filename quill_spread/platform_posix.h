@@ -58,11 +58,8 @@ inline std::string Narrow(const WCHAR* s)
     return utf16::Narrow(s);
 }
 
-// The seam's calls, each with the contract of its namesake in platform.h.
-void InitLock(plat::LockStorage* lock);
-void EnterLock(plat::LockStorage* lock);
-void LeaveLock(plat::LockStorage* lock);
-void DeleteLock(plat::LockStorage* lock);
+// The seam's calls that a test may take over, each with the contract of its namesake in
+// platform.h; the rest of the seam is defined directly in posix_system.cpp and profile_posix.cpp.
 HANDLE CreateOutputFile(const WCHAR* path, bool overwrite);
 BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written);
 void CloseOutput(HANDLE file);
@@ -70,13 +67,6 @@ DWORD OwnLongPath(HMODULE self, WCHAR* path, DWORD size);
 HMODULE LoadModule(const WCHAR* path);
 plat::Proc FindFunction(HMODULE module, const char* name);
 void ReleaseModule(HMODULE module);
-UINT ReadDataUnit(const WCHAR* file, UINT absent);
-void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size);
-bool HasWritePlugin(const WCHAR* file);
-void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit);
-INT_PTR OpenForEditing(const WCHAR* file);
-bool SamePath(const WCHAR* a, const WCHAR* b);
-int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix);
 
 // The path of an existing file (UTF-8) as OwnLongPath hands it out: its length, or 0 when the
 // file is missing or the path does not fit size units with its terminator.

@@ -2,8 +2,9 @@
 // (profile_posix.cpp): a recursive pthread mutex, open/write/close for output files, the
 // library's own path as the load hook noted it, dlopen for the nested plug-in, the desktop's
 // editor, and the UTF-16 helpers. Paths are converted to UTF-8 only where a file is opened.
-// platform_posix.cpp binds the seam to these in the library; a test's platform file may
-// forward to them too.
+// The calls a test takes over (outputs, the own path, modules) are plat_posix's, which
+// platform_posix.cpp binds in the library and a test's platform file may forward to; the rest
+// of the seam is defined at the end, for both.
 #include "platform_posix.h"
 #include "utf16_convert.h"
 
@@ -72,30 +73,6 @@ bool OnPath(const char* program)
 }
 
 }  // namespace
-
-void InitLock(LockStorage* lock)
-{
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(AsMutex(lock), &attr);
-    pthread_mutexattr_destroy(&attr);
-}
-
-void EnterLock(LockStorage* lock)
-{
-    pthread_mutex_lock(AsMutex(lock));
-}
-
-void LeaveLock(LockStorage* lock)
-{
-    pthread_mutex_unlock(AsMutex(lock));
-}
-
-void DeleteLock(LockStorage* lock)
-{
-    pthread_mutex_destroy(AsMutex(lock));
-}
 
 // O_EXCL refuses an existing file as CREATE_NEW does; without it the file is replaced as by
 // CREATE_ALWAYS. On Windows the share mode also refuses a second writer while an output holds
@@ -171,11 +148,70 @@ void ReleaseModule(HMODULE module)
     dlclose(module);
 }
 
+DWORD CopyOut(const std::u16string& text, WCHAR* out, DWORD size)
+{
+    if (size == 0)
+        return 0;
+    DWORD n = text.size() < size ? static_cast<DWORD>(text.size()) : size - 1;
+    for (DWORD i = 0; i < n; ++i)
+        out[i] = text[i];
+    out[n] = 0;
+    return n;
+}
+
+HMODULE NoteLoadedModule(const void* address)
+{
+    Dl_info info;
+    struct link_map* self = nullptr;
+    // GCOVR_EXCL_START: the address is the load hook's own, inside this library, which the
+    // loader always names.
+    if (dladdr1(address, &info, reinterpret_cast<void**>(&self), RTLD_DL_LINKMAP) == 0 ||
+        info.dli_fname == nullptr)
+        return nullptr;
+    // GCOVR_EXCL_STOP
+    NoteOwnPath(info.dli_fname);
+    return self;
+}
+
+}  // namespace plat_posix
+
+// The seam calls no test takes over, defined here directly: the lock, the editor, path
+// comparison and numbered names.
+namespace {
+using plat_posix::AsMutex;
+using plat_posix::Narrow;
+using plat_posix::OnPath;
+}  // namespace
+
+void plat::InitLock(LockStorage* lock)
+{
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(AsMutex(lock), &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+
+void plat::EnterLock(LockStorage* lock)
+{
+    pthread_mutex_lock(AsMutex(lock));
+}
+
+void plat::LeaveLock(LockStorage* lock)
+{
+    pthread_mutex_unlock(AsMutex(lock));
+}
+
+void plat::DeleteLock(LockStorage* lock)
+{
+    pthread_mutex_destroy(AsMutex(lock));
+}
+
 // The desktop's opener (xdg-open), else $VISUAL or $EDITOR, started detached: a grandchild with
 // its streams on /dev/null, so that nothing waits for the editor and no zombie is left. 42 when
 // it was started (any value above 32 means that), 31 when there is nothing to open it with,
 // as for a file type without an association.
-INT_PTR OpenForEditing(const WCHAR* path)
+INT_PTR plat::OpenForEditing(const WCHAR* path)
 {
     std::string file = Narrow(path);
     std::vector<std::string> command;
@@ -229,7 +265,7 @@ INT_PTR OpenForEditing(const WCHAR* path)
 
 // ASCII case folding, which is what path comparison needs on a case-sensitive system that
 // still accepts a host's differently cased spelling.
-bool SamePath(const WCHAR* a, const WCHAR* b)
+bool plat::SamePath(const WCHAR* a, const WCHAR* b)
 {
     for (;; ++a, ++b) {
         WCHAR x = *a, y = *b;
@@ -244,7 +280,7 @@ bool SamePath(const WCHAR* a, const WCHAR* b)
     }
 }
 
-int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
+int plat::FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
 {
     WCHAR digits[12];
     int count = 0;
@@ -266,30 +302,3 @@ int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
     out[length] = 0;
     return length;
 }
-
-DWORD CopyOut(const std::u16string& text, WCHAR* out, DWORD size)
-{
-    if (size == 0)
-        return 0;
-    DWORD n = text.size() < size ? static_cast<DWORD>(text.size()) : size - 1;
-    for (DWORD i = 0; i < n; ++i)
-        out[i] = text[i];
-    out[n] = 0;
-    return n;
-}
-
-HMODULE NoteLoadedModule(const void* address)
-{
-    Dl_info info;
-    struct link_map* self = nullptr;
-    // GCOVR_EXCL_START: the address is the load hook's own, inside this library, which the
-    // loader always names.
-    if (dladdr1(address, &info, reinterpret_cast<void**>(&self), RTLD_DL_LINKMAP) == 0 ||
-        info.dli_fname == nullptr)
-        return nullptr;
-    // GCOVR_EXCL_STOP
-    NoteOwnPath(info.dli_fname);
-    return self;
-}
-
-}  // namespace plat_posix

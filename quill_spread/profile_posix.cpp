@@ -238,22 +238,29 @@ BOOL WriteProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* val
     return ok ? TRUE : FALSE;
 }
 
+}  // namespace plat_posix
+
+// The settings as the seam names them: [SET] DataUnit and WritePlugin, read and written by the
+// profile functions above. No test takes these over, so the seam is defined here directly.
 namespace {
+using plat_posix::ProfileInt;
+using plat_posix::ProfileString;
+using plat_posix::WriteProfileString;
 const WCHAR section_set[] = u"SET";
 const WCHAR key_write_plugin[] = u"WritePlugin";
 }  // namespace
 
-UINT ReadDataUnit(const WCHAR* file, UINT absent)
+UINT plat::ReadDataUnit(const WCHAR* file, UINT absent)
 {
     return ProfileInt(section_set, u"DataUnit", static_cast<int>(absent), file);
 }
 
-void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
+void plat::ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
 {
     ProfileString(section_set, key_write_plugin, u"", value, size, file);
 }
 
-bool HasWritePlugin(const WCHAR* file)
+bool plat::HasWritePlugin(const WCHAR* file)
 {
     // Read as on Windows, where only the default "*" tells a missing key apart, so that one
     // settings file means the same on both systems.
@@ -262,10 +269,8 @@ bool HasWritePlugin(const WCHAR* file)
     return value[0] != '*';
 }
 
-void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
+void plat::WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
 {
     WriteProfileString(section_set, key_write_plugin, writePlugin, file);
     WriteProfileString(section_set, u"DataUnit", dataUnit, file);
 }
-
-}  // namespace plat_posix
