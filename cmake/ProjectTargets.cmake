@@ -32,8 +32,10 @@ endfunction()
 # Test programs live in tests/, apart from the deliverables.
 set(TEST_OUTPUT_DIR ${CMAKE_BINARY_DIR}/tests)
 
-# The wine prefix every Windows test shares; see tests/CMakeLists.txt for its fixture.
+# The wine prefix every Windows test shares; see tests/CMakeLists.txt for its fixture. A UTF-8
+# locale whatever the caller's: in the POSIX locale wine cannot decode a UTF-8 path.
 set(WINE_TEST_ENVIRONMENT
+  LC_ALL=C.UTF-8 LANG=C.UTF-8
   WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
   WINEDEBUG=-all
   "WINEDLLOVERRIDES=mscoree,mshtml=")

@@ -28,6 +28,11 @@
 #                             for the tree at SOURCE_ROOT (default: this one): RELEASE_VERSION,
 #                             RELEASE_PACKAGE_NAME, ..., RELEASE_EPOCH and RELEASE_EPOCH_FROM
 #
+#   device_state PATH         what PATH is, for a later comparison: "character special file
+#                             1:3" for /dev/null, "regular file 0:0" once something replaced it
+#   device_kept PATH BEFORE   result of whether PATH is still the character device that
+#                             device_state saw before
+#
 # The one ok/FAIL counter of every script that checks something:
 #   result STATUS WHAT        prints "ok   WHAT" for status 0, else "FAIL WHAT", and counts it
 #   check WHAT COMMAND...     runs the command with its output discarded; result of its status
@@ -79,6 +84,10 @@ export WINDOWS_PRESETS
 wine_prefix() {  # PRESET
   echo "$root/build/$1/wineprefix"
 }
+
+# A UTF-8 locale whatever the caller's (C.UTF-8 is always there on Debian): in the POSIX locale
+# wine cannot decode a path's UTF-8 bytes and loses a working folder named in Japanese.
+export LC_ALL=C.UTF-8 LANG=C.UTF-8
 
 # The environment of every wine process here: no debug output, and no prompt to install wine's
 # .NET and HTML engines into a fresh prefix. A caller's own settings win.
@@ -160,6 +169,16 @@ release_info() {  # [SOURCE_ROOT]
       printf -v "${BASH_REMATCH[1]}" '%s' "${BASH_REMATCH[2]}"
     fi
   done <<<"$lib_info"
+}
+
+device_state() {  # PATH
+  stat -c '%F %t:%T' -- "$1" 2>/dev/null || echo "missing"
+}
+device_kept() {  # PATH BEFORE
+  local now
+  now=$(device_state "$1")
+  [[ $2 == "character special file "* && $now == "$2" ]]
+  result $? "$1 is still the character device it was ($2$([ "$now" = "$2" ] || echo ", now $now"))"
 }
 
 results_passed=0

@@ -12,8 +12,10 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 using test_support::ScratchDir;
@@ -251,16 +253,26 @@ TEST_F(CoreTest, library_in_a_folder_with_a_non_ascii_name_finds_its_settings)
     EXPECT_EQ(DataUnitAfterCreate(), 94u);
 }
 
-TEST_F(CoreTest, device_as_output_is_written_as_it_is)
+TEST_F(CoreTest, pipe_as_output_is_written_as_it_is)
 {
-    // A device cannot be emptied: replacing it leaves it as it is, and it takes the stream.
+    // A pipe cannot be emptied: replacing it leaves it as it is, and it takes the stream. Its
+    // reader is open first, so that opening it for writing does not wait.
+    std::string fifo = dir.File("pipe.ts");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
     DWORD id = 0;
     ASSERT_TRUE(CreateCtrl(&id));
-    ASSERT_TRUE(StartSave(id, u"/dev/null", 1, 0));
-    const BYTE data[188] = {0x47};
+    std::u16string path(fifo.begin(), fifo.end());
+    ASSERT_TRUE(StartSave(id, path.c_str(), 1, 0));
+    const BYTE data[188] = {0x47, 1, 2, 3};
     DWORD ws = 0;
     EXPECT_TRUE(AddTSBuff(id, data, sizeof data, &ws));
     EXPECT_EQ(ws, sizeof data);
+    BYTE got[sizeof data + 1] = {};
+    EXPECT_EQ(read(reader, got, sizeof got), static_cast<ssize_t>(sizeof data));
+    EXPECT_EQ(std::memcmp(got, data, sizeof data), 0);
+    close(reader);
 }
 
 TEST_F(CoreTest, file_that_cannot_be_emptied_is_refused_and_keeps_its_bytes)

@@ -3,11 +3,11 @@
 # subshell (a function in a pipeline, a command substitution, a background job ended by TERM)
 # runs when that subshell ends and never takes the parent's with it; the parent's run last, once.
 # The counter counts another checker's lines without their spacing and fails the summary on one
-# FAIL.
+# FAIL. The device check tells a replaced /dev/null.
 set -u
 source "$(dirname "$0")/../../scripts/lib.sh"
 out=$(mktemp)
-trap 'rm -f "$out" "$out.substitution"' EXIT
+trap 'rm -f "$out" "$out.substitution" "$out.null"' EXIT
 (
   on_exit echo parent
   ( on_exit echo subshell; true )
@@ -28,4 +28,12 @@ counted=$(count_results "$out" x64; summary label)
 status=$?
 expected=$'ok   x64 first check\nFAIL x64 second check\nok   x64 third\nlabel: 2 passed, 1 failed'
 [ "$counted" = "$expected" ] && [ "$status" = 1 ] || { echo "counted as:"; echo "$counted"; exit 1; }
-echo "lib.sh: clean-ups and counter as expected"
+# /dev/null as it is passes; a regular file where it was (a temporary one here) is caught.
+null=$(device_state /dev/null)
+touch "$out.null"
+kept=$(device_kept /dev/null "$null"; device_kept "$out.null" "$null"; summary)
+expected="ok   /dev/null is still the character device it was ($null)
+FAIL $out.null is still the character device it was ($null, now regular empty file 0:0)
+1 passed, 1 failed"
+[ "$kept" = "$expected" ] || { echo "device checks said:"; echo "$kept"; exit 1; }
+echo "lib.sh: clean-ups, counter and device check as expected"
