@@ -371,6 +371,19 @@ TEST_F(WriteFaultTest, buffer_nobody_took_leaves_the_position)
     EXPECT_EQ(Slot().outputCount, 2u);
 }
 
+TEST_F(WriteFaultTest, position_in_a_unit_above_two_gib_is_summed_in_64_bits)
+{
+    ASSERT_TRUE(DeleteCtrl(id));
+    Settings("DataUnit=-5\n");  // read as 4294967291
+    ASSERT_TRUE(CreateCtrl(&id));
+    ASSERT_EQ(plugInState.dataUnit, 4294967291u);
+    ASSERT_TRUE(StartSave(id, W(dir.File("big-unit.ts")).c_str(), 0, 0));
+    Slot().unitOffset = 4294967290u;  // where a stream of that many bytes leaves it
+    DWORD ws = 0;
+    ASSERT_TRUE(Feed(0, 100, &ws));
+    EXPECT_EQ(Slot().unitOffset, 99u);  // a sum cut to 32 bits gives 94
+}
+
 TEST_F(WriteFaultTest, short_and_interrupted_writes_still_deliver_every_byte)
 {
     ASSERT_EQ(Add("two.ts"), 2u);
