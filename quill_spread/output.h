@@ -28,4 +28,4 @@ void CloseOutputs(CtrlSlot& slot);
 // Creates path or a numbered variant of it ("-(N)" before the extension, N = 1 to 999, only
 // candidates shorter than limit); path receives the name created. INVALID_HANDLE_VALUE when
 // none could be created, path then unchanged.
-HANDLE CreateUniqueFile(WCHAR* path, int limit, int overwrite);
+HANDLE CreateUniqueFile(WCHAR* path, DWORD limit, int overwrite);
