@@ -48,9 +48,13 @@ bool OpenOutput(OutputEntry& entry, const WCHAR* requested, WCHAR* actual, DWORD
                 int overwrite, ULONGLONG startParam)
 {
     if (!InNestedMode()) {
+        // An empty name is no file: it would only ever be created as "-(1)" in the host's
+        // current folder. entry.file is not touched on these refusals: nothing was opened.
+        if (requested[0] == 0)
+            return false;
         if (actual != requested) {
             if (static_cast<DWORD>(TextLength(requested)) >= actualSize)
-                return false;  // entry.file is not touched: nothing was opened
+                return false;
             TextCopy(actual, requested);
         }
         entry.file = CreateUniqueFile(actual, actualSize, overwrite);

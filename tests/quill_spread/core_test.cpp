@@ -186,6 +186,7 @@ TEST_F(CoreTest, nested_plugin_may_call_the_library_again_on_the_same_thread)
     ASSERT_TRUE(::CreateCtrl(&id));
     ASSERT_TRUE(InNestedMode());
     EXPECT_TRUE(test_platform::ModuleHeld("inside.so"));
+    EXPECT_TRUE(::StartSave(id, u"", 0, 0));  // an empty name is the nested plug-in's to judge
     ASSERT_TRUE(::StartSave(id, u"/rec/news.ts", 0, 0));
     host_id = id;
     // A lock that the owning thread cannot enter again would hang here.
