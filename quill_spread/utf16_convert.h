@@ -24,22 +24,11 @@ std::string Narrow(const Unit* s)
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        char bytes[4];
-        std::size_t n;
-        if (c < 0x80) {
-            bytes[0] = static_cast<char>(c);
-            n = 1;
-        } else if (c < 0x800) {
-            bytes[0] = static_cast<char>(0xC0 | (c >> 6));
-            n = 2;
-        } else if (c < 0x10000) {
-            bytes[0] = static_cast<char>(0xE0 | (c >> 12));
-            n = 3;
-        } else {
-            bytes[0] = static_cast<char>(0xF0 | (c >> 18));
-            n = 4;
-        }
-        // The continuation bytes carry six bits each, the last byte the lowest.
+        // The lead byte marks the length and carries the highest bits; each continuation byte
+        // carries six, the last byte the lowest.
+        static const unsigned lead[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+        std::size_t n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        char bytes[4] = {static_cast<char>(lead[n] | (c >> (6 * (n - 1))))};
         for (std::size_t k = n - 1; k > 0; --k, c >>= 6)
             bytes[k] = static_cast<char>(0x80 | (c & 0x3F));
         // The only edge here is an allocation failure's exception; gcov labels it so only in the
