@@ -160,8 +160,7 @@ void WriteKey(const WCHAR* file, const char* key, const WCHAR* value)
     } else {
         if (!lines.empty() && !Trim(lines.back()).empty())
             lines.push_back("");
-        lines.push_back("[SET]");
-        lines.push_back(entry);
+        lines.insert(lines.end(), {"[SET]", entry});
     }
     std::string text;
     for (const std::string& line : lines)
@@ -200,13 +199,10 @@ HMODULE plat_posix::NoteLoadedModule(const void* address)
 DWORD plat_posix::ExistingPath(const std::string& file, WCHAR* path, DWORD size)
 {
     struct stat st;
-    if (file.empty() || stat(file.c_str(), &st) != 0)
-        return 0;
     std::u16string wide = utf16::Widen<char16_t>(file);
-    if (wide.size() >= size)
+    if (stat(file.c_str(), &st) != 0 || wide.size() >= size)
         return 0;
-    wide.copy(path, wide.size());
-    path[wide.size()] = 0;
+    path[wide.copy(path, wide.size())] = 0;
     return static_cast<DWORD>(wide.size());
 }
 
@@ -237,12 +233,11 @@ void DeleteLock(plat::LockStorage* lock)
 }
 
 // O_EXCL refuses an existing file as CREATE_NEW does; without it the file is replaced as by
-// CREATE_ALWAYS. On Windows the share mode also refuses a second writer while an output holds
-// the file, and CreateUniqueFile falls back to a numbered name. POSIX has no share modes: an
-// exclusive flock stands in among our own outputs (and programs that honour it), and the file
-// is emptied only once the lock is held, so that a recording is never cut under its output. A
-// device or a pipe, which cannot be emptied, is left as O_TRUNC leaves it; a file system
-// without flock goes on without the lock.
+// CREATE_ALWAYS. Windows' share mode also refuses a second writer while an output holds the
+// file (CreateUniqueFile then takes a numbered name); here an exclusive flock stands in among
+// our outputs (and programs that honour it), and the file is emptied only once it is held, so
+// a recording is never cut under its output. A device or a pipe, which cannot be emptied, is
+// left as it is; a file system without flock goes on without the lock.
 HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
 {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL);
@@ -327,10 +322,8 @@ void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
 {
     std::u16string v;
     ReadKey(file, "WritePlugin", &v);
-    if (size == 0)
-        return;
-    std::size_t n = v.copy(value, size - 1);
-    value[n] = 0;
+    if (size != 0)
+        value[v.copy(value, size - 1)] = 0;
 }
 
 // On Windows only the default "*" tells a missing key apart, so a value that begins with one
@@ -347,12 +340,10 @@ void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dat
     WriteKey(file, "DataUnit", dataUnit);
 }
 
-// xdg-open, or else $VISUAL or $EDITOR through the shell (which splits any arguments they
-// carry), started as a grandchild in a session of its own with its streams on /dev/null, so
-// that nothing waits for the editor and no zombie is left. The grandchild reports through a
-// pipe that only a failed exec writes to: 42 when something was started (as for ShellExecuteW,
-// above 32 means that), 31 when nothing could open the file, as for a type without an
-// association.
+// xdg-open, or else $VISUAL or $EDITOR through the shell (which splits their arguments), as a
+// grandchild in a session of its own with its streams on /dev/null: nothing waits for the
+// editor and no zombie is left. Only a failed exec writes to the pipe: 42 when one started
+// (above 32, as for ShellExecuteW), 31 when none could, as for a type without an association.
 INT_PTR OpenForEditing(const WCHAR* path)
 {
     std::string file = utf16::Narrow(path);

@@ -1,8 +1,7 @@
-// What the POSIX side of Quill_Spread's seam shares beyond platform.h: output handles as file
-// descriptors, the write-all loop, the load hook's note of the library's own file, and the
-// seam's calls under a second name. The library compiles platform_posix.cpp as the seam itself;
-// a test program compiles it once more as plat_posix, and its platform file defines the seam,
-// forwarding to plat_posix whatever it does not fault. Both run the one implementation.
+// What the POSIX side of Quill_Spread's seam shares beyond platform.h: handles as descriptors,
+// the write-all loop, the load hook's note of the own file, and the seam's calls as plat_posix,
+// the name a test program builds platform_posix.cpp under; its platform file defines the seam
+// and forwards to plat_posix whatever it does not fault.
 #pragma once
 
 #include "platform.h"

@@ -51,22 +51,13 @@ std::basic_string<Unit> Widen(const std::string& s)
     std::basic_string<Unit> out;
     std::size_t i = 0;
     while (i < s.size()) {
+        // The lead byte tells how many continuation bytes follow, and carries the highest bits;
+        // a continuation byte or one that UTF-8 never uses leads nothing.
+        static const unsigned char lead_bits[4] = {0x7F, 0x1F, 0x0F, 0x07};
         unsigned char b = static_cast<unsigned char>(s[i]);
-        std::size_t extra = 0;
-        std::uint32_t c = b;
-        bool valid = true;
-        if ((b & 0xE0) == 0xC0) {
-            extra = 1;
-            c = b & 0x1Fu;
-        } else if ((b & 0xF0) == 0xE0) {
-            extra = 2;
-            c = b & 0x0Fu;
-        } else if ((b & 0xF8) == 0xF0) {
-            extra = 3;
-            c = b & 0x07u;
-        } else if (b >= 0x80) {
-            valid = false;  // a continuation byte or one that UTF-8 never uses
-        }
+        bool valid = b < 0x80 || (b & 0xE0) == 0xC0 || (b & 0xF0) == 0xE0 || (b & 0xF8) == 0xF0;
+        std::size_t extra = !valid || b < 0xC0 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+        std::uint32_t c = b & lead_bits[extra];
         std::size_t k = 1;
         for (; k <= extra && i + k < s.size() && (s[i + k] & 0xC0) == 0x80; ++k)
             c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);

@@ -45,7 +45,7 @@ TEST_F(ProfileTest, lines_that_hold_a_key_and_lines_that_do_not)
     };
     const Case cases[] = {
         {"WritePlugin=outside\n[SET]\n", u"<none>"},  // before any section
-        {"[Other]\nWritePlugin=other\n", u"<none>"},
+        {"[Old]\nWritePlugin=other\n", u"<none>"},
         {"[SET]\n[Other]\nWritePlugin=other\n", u"<none>"},
         {"[ set ]\r\n  writeplugin = \" quoted, blanks kept \" \r\n", u" quoted, blanks kept "},
         {"[SET]\n; WritePlugin=commented out\nWritePlugin\n", u"<none>"},
