@@ -382,20 +382,18 @@ INT_PTR OpenForEditing(const WCHAR* path)
     }
     // GCOVR_EXCL_STOP
     close(report[1]);
-    // Waiting for the child fails at once (ECHILD) in a host that ignores SIGCHLD, which has its
-    // children reaped for it; the pipe tells the outcome all the same.
-    // Either call fails with EINTR only when a signal the host catches arrives meanwhile,
-    // which no test can time. Once the child has gone, only the grandchild holds outputs.
+    // Once the child has gone, only the grandchild holds copies of outputs, and the pipe ends
+    // when it has started the opener or given up. Waiting fails at once (ECHILD) in a host that
+    // ignores SIGCHLD, which has its children reaped for it. Either call fails with EINTR only
+    // when a signal the host catches arrives meanwhile, which no test can time.
     int status;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
     }
-    // The pipe ends once the grandchild has started the opener or given up, and so holds no
-    // output any more.
     char byte;
     ssize_t n;
     int failed = 0;
     while ((n = read(report[0], &byte, 1)) > 0 || (n < 0 && errno == EINTR))  // GCOVR_EXCL_BR_LINE
-        failed += n > 0 ? 1 : 0;
+        failed |= static_cast<int>(n > 0);
     close(report[0]);
     return failed == 0 ? 42 : 31;
 }
