@@ -6,8 +6,6 @@
 
 namespace proxy {
 
-const Unit proxy_window_class[] = PROXY_TEXT("VelmoraAdminProxy");
-
 namespace {
 
 const Unit text_not_found[] = PROXY_TEXT("Proxy not found.");
@@ -124,24 +122,20 @@ bool PathEndsWith(const Unit* path, const MatchSuffix& suffix)
     return CompareNoCase(path + (n - suffix.length), suffix.units) == 0;
 }
 
+// The suffix match as the search of open resources asks it; context is the MatchSuffix.
+bool EndsInSuffix(const Unit* path, const void* context)
+{
+    return PathEndsWith(path, *static_cast<const MatchSuffix*>(context));
+}
+
 LResult OpenFileQuery(WParam wParam, LParam lParam)
 {
     MatchSuffix suffix;
     if (!MakeMatchSuffix(wParam, lParam, &suffix))
         return answer_no;
-
-    OpenFileList list;
-    bool found = false;
-    if (plat::EnumerateOpenFiles(&list)) {
-        for (std::uint32_t i = 0; i < list.count && !found; ++i) {
-            // An entry without a path cannot match; it is skipped rather than read.
-            const Unit* path = plat::OpenFilePath(list, i);
-            found = path != nullptr && PathEndsWith(path, suffix);
-        }
-    }
-    if (list.buffer != nullptr)
-        plat::ReleaseOpenFiles(list.buffer);
-    return found ? answer_yes : answer_no;
+    // A list the system refused is no list: -1, as when nothing matches.
+    return plat::FindOpenFile(EndsInSuffix, &suffix) == OpenFileSearch::found ? answer_yes
+                                                                                 : answer_no;
 }
 
 // The text a test client shows: for no proxy found, or for the result of its request.
@@ -175,11 +169,20 @@ void RunTestClient(ProxyMode mode)
     plat::ShowMessage(ClientText(mode, true, result));
 }
 
+// The state of this process's proxy window, which lives as long as the process: the system may
+// still deliver a message to the window after its loop has ended.
+ProxyState server_state;
+
+bool ServeMessage(std::uint32_t message, WParam wParam, LParam lParam, LResult* result)
+{
+    return HandleProxyMessage(server_state, message, wParam, lParam, result);
+}
+
 // The proxy window, its filter for the two requests, and the loop that serves them. A window
 // that cannot be made ends the program at once, without a word: there is no one to tell.
 void RunServer()
 {
-    if (!plat::CreateProxyWindow())
+    if (!plat::CreateProxyWindow(ServeMessage))
         return;
     // Without these a sender of lower integrity, the usual client, gets 0 from every request.
     plat::AdmitFromLowerIntegrity(msg_set_time);
@@ -247,9 +250,9 @@ bool WithinAcceptanceWindow(std::int64_t requested, std::int64_t now)
     // values are, so that no bound can overflow near the ends of the 64-bit range.
     if (requested >= now)
         return static_cast<std::uint64_t>(requested) - static_cast<std::uint64_t>(now) <
-               static_cast<std::uint64_t>(accept_after);
+               static_cast<std::uint64_t>(accept_ahead);
     return static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(requested) <
-           static_cast<std::uint64_t>(accept_before);
+           static_cast<std::uint64_t>(accept_back);
 }
 
 }  // namespace proxy
