@@ -113,19 +113,15 @@ bool MakeMatchSuffix(WParam wParam, LParam lParam, MatchSuffix* suffix)
     return true;
 }
 
-// True when path ends in the suffix, ignoring the case of A to Z.
-bool PathEndsWith(const Unit* path, const MatchSuffix& suffix)
+// True when path ends in the suffix (a MatchSuffix), ignoring the case of A to Z: the test the
+// search of open resources puts each path to.
+bool PathEndsWith(const Unit* path, const void* context)
 {
+    const MatchSuffix& suffix = *static_cast<const MatchSuffix*>(context);
     std::size_t n = Length(path);
     if (n < suffix.length)
         return false;
     return CompareNoCase(path + (n - suffix.length), suffix.units) == 0;
-}
-
-// The suffix match as the search of open resources asks it; context is the MatchSuffix.
-bool EndsInSuffix(const Unit* path, const void* context)
-{
-    return PathEndsWith(path, *static_cast<const MatchSuffix*>(context));
 }
 
 LResult OpenFileQuery(WParam wParam, LParam lParam)
@@ -134,8 +130,8 @@ LResult OpenFileQuery(WParam wParam, LParam lParam)
     if (!MakeMatchSuffix(wParam, lParam, &suffix))
         return answer_no;
     // A list the system refused is no list: -1, as when nothing matches.
-    return plat::FindOpenFile(EndsInSuffix, &suffix) == OpenFileSearch::found ? answer_yes
-                                                                                 : answer_no;
+    const bool found = plat::FindOpenFile(PathEndsWith, &suffix) == OpenFileSearch::found;
+    return found ? answer_yes : answer_no;
 }
 
 // The text a test client shows: for no proxy found, or for the result of its request.
