@@ -1,5 +1,5 @@
-// The operating-system seam of VelmoraAdminProxy: every effect the request logic
-// (proxy_core.h) has on the system, named by what it is for. The functions are bound at link
+// The operating-system seam of VelmoraAdminProxy: every effect the request logic has on the
+// system, named by what it is for; the logic hands in what the system calls back. The functions are bound at link
 // time: platform_win32.cpp in the program, a test's own platform file in a test. No OS header.
 #pragma once
 
@@ -31,12 +31,28 @@ using LParam = std::intptr_t;
 #endif
 using LResult = LParam;
 
-// The entries of one enumeration of open resources. buffer is the system's and must go back
-// through ReleaseOpenFiles whenever it is not null, whatever the enumeration's status.
-struct OpenFileList {
-    void* buffer = nullptr;
-    std::uint32_t count = 0;   // entries read into buffer
-};
+// Message numbers as the platform defines them (platform_win32.cpp checks them against its
+// headers). The two requests are fixed numbers, not registered messages, so that senders need
+// no lookup.
+constexpr std::uint32_t msg_destroy = 0x0002;           // WM_DESTROY
+constexpr std::uint32_t msg_timer = 0x0113;             // WM_TIMER
+constexpr std::uint32_t msg_set_time = 0x8000;          // WM_APP: the set-time request
+constexpr std::uint32_t msg_open_file_query = 0x8001;   // WM_APP + 1: the open-file query
+
+// The busy timer: identifier 1 of the proxy window, expiring every 30 s until stopped.
+constexpr WParam busy_timer_id = 1;
+constexpr std::uint32_t busy_timer_ms = 30000;
+
+// The proxy window's procedure, less the default handling: true with *result set when the
+// message is answered, false when it goes on to the system's default procedure.
+using MessageHandler = bool (*)(std::uint32_t message, WParam wParam, LParam lParam,
+                                LResult* result);
+
+// Whether a path, zero-terminated, is one the caller looks for; context is the caller's.
+using PathTest = bool (*)(const Unit* path, const void* context);
+
+// The outcome of a search of the open resources.
+enum class OpenFileSearch { found, none, failed };
 
 namespace plat {
 
@@ -44,13 +60,12 @@ namespace plat {
 // Takes the current directory out of the search for libraries loaded from now on. Called
 // before anything else, in every mode.
 void KeepLibrariesOutOfCurrentFolder();
-// Registers the proxy window's class and creates the message-only proxy window; false when
-// the window could not be created.
-bool CreateProxyWindow();
+// Registers the proxy window's class and creates the message-only proxy window, whose messages
+// go to handler first; false when the window could not be created.
+bool CreateProxyWindow(MessageHandler handler);
 // Lets processes of a lower integrity level send message into this process.
 void AdmitFromLowerIntegrity(std::uint32_t message);
-// Serves the proxy window's messages (the decisions are HandleProxyMessage's) until the loop
-// is asked to end or fails.
+// Serves the proxy window's messages until the loop is asked to end or fails.
 void RunMessageLoop();
 
 // Server side.
@@ -64,12 +79,10 @@ bool StartBusyTimer();
 void StopBusyTimer();
 // Asks the message loop to end once the current message is done.
 void EndMessageLoop();
-// Lists every resource open through this computer's file server, all entries in one buffer;
-// true on success. On failure list->buffer may still hold a buffer to release.
-bool EnumerateOpenFiles(OpenFileList* list);
-// The path of entry index (< list.count); may be null.
-const Unit* OpenFilePath(const OpenFileList& list, std::uint32_t index);
-void ReleaseOpenFiles(void* buffer);
+// Lists every resource open through this computer's file server, all at once, and asks
+// matches about each path in the order listed until it says yes: found, none when it never
+// does (also when nothing is open), failed when the system gives no list.
+OpenFileSearch FindOpenFile(PathTest matches, const void* context);
 
 // Test-client side.
 // Looks for a proxy window and remembers it for SendRequest; false if there is none.

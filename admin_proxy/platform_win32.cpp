@@ -2,7 +2,6 @@
 // class, the message-only window, the message filter and the message loop; the clock, the busy
 // timer and the file server's open resources; the test clients' lookup, request and message box.
 #include "platform.h"
-#include "proxy_core.h"
 
 #include <windows.h>
 #include <lm.h>
@@ -21,10 +20,15 @@ static_assert(msg_open_file_query == WM_APP + 1, "message numbers");
 
 namespace {
 
-// One proxy window per process, served on the one thread that runs the message loop, so the
-// state needs no lock. The window is the proxy's own in server mode, the one found in a client.
+// The class name of the proxy window, by which clients find it; also the caption of the test
+// clients' boxes.
+const wchar_t proxy_window_class[] = L"VelmoraAdminProxy";
+
+// One proxy window per process, served on the one thread that runs the message loop, so
+// nothing here needs a lock. The window is the proxy's own in server mode, the one found in a
+// client; its messages go to the handler the logic gave first.
 HWND proxy_window = nullptr;
-ProxyState proxy_state;
+MessageHandler proxy_handler = nullptr;
 
 // The file server's two functions, loaded on the first enumeration.
 bool netapi_tried = false;
@@ -34,7 +38,7 @@ decltype(&NetApiBufferFree) net_api_buffer_free = nullptr;
 LRESULT CALLBACK ProxyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;
-    if (HandleProxyMessage(proxy_state, message, wParam, lParam, &result))
+    if (proxy_handler(message, wParam, lParam, &result))
         return result;
     // WM_CLOSE among others: the default destroys the window, and WM_DESTROY ends the loop.
     return DefWindowProcW(window, message, wParam, lParam);
@@ -81,8 +85,10 @@ void KeepLibrariesOutOfCurrentFolder()
     SetDllDirectoryW(L"");
 }
 
-bool CreateProxyWindow()
+bool CreateProxyWindow(MessageHandler handler)
 {
+    // Before the window exists: its creation already sends it messages.
+    proxy_handler = handler;
     // The program's own module: the instance handle that wWinMain receives.
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW window_class = {};
@@ -153,32 +159,29 @@ void EndMessageLoop()
     PostQuitMessage(0);
 }
 
-bool EnumerateOpenFiles(OpenFileList* list)
+OpenFileSearch FindOpenFile(PathTest matches, const void* context)
 {
-    list->buffer = nullptr;
-    list->count = 0;
     if (!HaveNetApi())
-        return false;
+        return OpenFileSearch::failed;
     LPBYTE buffer = nullptr;
     DWORD read = 0;
     DWORD total = 0;
     // This computer, every open resource of every user, all entries in one buffer.
     NET_API_STATUS status = net_file_enum(nullptr, nullptr, nullptr, 3, &buffer,
                                           MAX_PREFERRED_LENGTH, &read, &total, nullptr);
-    list->buffer = buffer;
-    list->count = status == NERR_Success ? read : 0;
-    return status == NERR_Success;
-}
-
-const Unit* OpenFilePath(const OpenFileList& list, std::uint32_t index)
-{
-    return static_cast<const FILE_INFO_3*>(list.buffer)[index].fi3_pathname;
-}
-
-void ReleaseOpenFiles(void* buffer)
-{
-    // Called only for a buffer that the enumeration handed out, so the function is there.
-    net_api_buffer_free(buffer);
+    // Any other status, more data for one, fails the search: no entry of it is read.
+    OpenFileSearch search = status == NERR_Success ? OpenFileSearch::none : OpenFileSearch::failed;
+    const FILE_INFO_3* entries = reinterpret_cast<const FILE_INFO_3*>(buffer);
+    for (DWORD i = 0; search == OpenFileSearch::none && i < read; ++i) {
+        // An entry without a path cannot match; it is skipped rather than read.
+        const wchar_t* path = entries[i].fi3_pathname;
+        if (path != nullptr && matches(path, context))
+            search = OpenFileSearch::found;
+    }
+    // The system's buffer goes back on every path, also after a failure that handed one out.
+    if (buffer != nullptr)
+        net_api_buffer_free(buffer);
+    return search;
 }
 
 bool FindProxyWindow()

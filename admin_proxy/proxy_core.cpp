@@ -6,8 +6,6 @@
 
 namespace proxy {
 
-const Unit proxy_window_class[] = PROXY_TEXT("VelmoraAdminProxy");
-
 namespace {
 
 const Unit text_not_found[] = PROXY_TEXT("Proxy not found.");
@@ -115,9 +113,11 @@ bool MakeMatchSuffix(WParam wParam, LParam lParam, MatchSuffix* suffix)
     return true;
 }
 
-// True when path ends in the suffix, ignoring the case of A to Z.
-bool PathEndsWith(const Unit* path, const MatchSuffix& suffix)
+// True when path ends in the suffix (a MatchSuffix), ignoring the case of A to Z: the test the
+// search of open resources puts each path to.
+bool PathEndsWith(const Unit* path, const void* context)
 {
+    const MatchSuffix& suffix = *static_cast<const MatchSuffix*>(context);
     std::size_t n = Length(path);
     if (n < suffix.length)
         return false;
@@ -129,18 +129,8 @@ LResult OpenFileQuery(WParam wParam, LParam lParam)
     MatchSuffix suffix;
     if (!MakeMatchSuffix(wParam, lParam, &suffix))
         return answer_no;
-
-    OpenFileList list;
-    bool found = false;
-    if (plat::EnumerateOpenFiles(&list)) {
-        for (std::uint32_t i = 0; i < list.count && !found; ++i) {
-            // An entry without a path cannot match; it is skipped rather than read.
-            const Unit* path = plat::OpenFilePath(list, i);
-            found = path != nullptr && PathEndsWith(path, suffix);
-        }
-    }
-    if (list.buffer != nullptr)
-        plat::ReleaseOpenFiles(list.buffer);
+    // A list the system refused is no list: -1, as when nothing matches.
+    const bool found = plat::FindOpenFile(PathEndsWith, &suffix) == OpenFileSearch::found;
     return found ? answer_yes : answer_no;
 }
 
@@ -175,11 +165,20 @@ void RunTestClient(ProxyMode mode)
     plat::ShowMessage(ClientText(mode, true, result));
 }
 
+// The state of this process's proxy window, which lives as long as the process: the system may
+// still deliver a message to the window after its loop has ended.
+ProxyState server_state;
+
+bool ServeMessage(std::uint32_t message, WParam wParam, LParam lParam, LResult* result)
+{
+    return HandleProxyMessage(server_state, message, wParam, lParam, result);
+}
+
 // The proxy window, its filter for the two requests, and the loop that serves them. A window
 // that cannot be made ends the program at once, without a word: there is no one to tell.
 void RunServer()
 {
-    if (!plat::CreateProxyWindow())
+    if (!plat::CreateProxyWindow(ServeMessage))
         return;
     // Without these a sender of lower integrity, the usual client, gets 0 from every request.
     plat::AdmitFromLowerIntegrity(msg_set_time);
@@ -247,9 +246,9 @@ bool WithinAcceptanceWindow(std::int64_t requested, std::int64_t now)
     // values are, so that no bound can overflow near the ends of the 64-bit range.
     if (requested >= now)
         return static_cast<std::uint64_t>(requested) - static_cast<std::uint64_t>(now) <
-               static_cast<std::uint64_t>(accept_after);
+               static_cast<std::uint64_t>(accept_ahead);
     return static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(requested) <
-           static_cast<std::uint64_t>(accept_before);
+           static_cast<std::uint64_t>(accept_back);
 }
 
 }  // namespace proxy

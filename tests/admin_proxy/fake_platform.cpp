@@ -9,23 +9,17 @@ proxy_test::FakeSystem proxy_test::fake;
 
 namespace proxy::plat {
 
-namespace {
-
 using proxy_test::fake;
-
-// Its address stands for the system's buffer of open files.
-int system_buffer = 0;
-
-}  // namespace
 
 void KeepLibrariesOutOfCurrentFolder()
 {
     fake.calls.emplace_back("KeepLibrariesOutOfCurrentFolder");
 }
 
-bool CreateProxyWindow()
+bool CreateProxyWindow(MessageHandler handler)
 {
     fake.calls.emplace_back("CreateProxyWindow");
+    fake.handler = handler;
     return fake.window_created;
 }
 
@@ -72,34 +66,15 @@ void EndMessageLoop()
     ++fake.loop_ends;
 }
 
-bool EnumerateOpenFiles(OpenFileList* list)
+OpenFileSearch FindOpenFile(PathTest matches, const void* context)
 {
-    ++fake.enumerations;
-    const bool fails = fake.enumeration_fails;
-    fake.buffer_out = fails ? fake.buffer_on_failure
-                            : fake.buffer_when_empty || !fake.open_files.empty();
-    list->buffer = fake.buffer_out ? &system_buffer : nullptr;
-    list->count = !fails || fake.entries_on_failure
-                      ? static_cast<std::uint32_t>(fake.open_files.size())
-                      : 0;
-    return !fails;
-}
-
-const Unit* OpenFilePath(const OpenFileList& list, std::uint32_t index)
-{
-    ++fake.paths_read;
-    if (list.buffer != &system_buffer || index >= fake.open_files.size())
-        return nullptr;
-    const proxy_test::OpenEntry& e = fake.open_files[index];
-    return e.null_path ? nullptr : e.path.c_str();
-}
-
-void ReleaseOpenFiles(void* buffer)
-{
-    ++fake.releases;
-    if (buffer != &system_buffer || !fake.buffer_out)
-        ++fake.wrong_releases;
-    fake.buffer_out = false;
+    ++fake.searches;
+    if (fake.search_fails)
+        return OpenFileSearch::failed;
+    for (const proxy_test::UString& path : fake.open_files)
+        if (matches(path.c_str(), context))
+            return OpenFileSearch::found;
+    return OpenFileSearch::none;
 }
 
 bool FindProxyWindow()

@@ -1,10 +1,9 @@
 // The proxy's seam for tests of the request logic (fake_platform.cpp, linked in place of the
 // Windows one): a clock that stands still until moved, a system-time setter and a busy timer
-// that record their calls and fail on demand, a list of open files whose enumeration fails on
-// demand (still reporting entries read, if asked) and that checks every buffer comes back, a
-// test-client side with a window that may be missing and answers what the test says, and a
-// window that may fail to be created. The start-up's and the test client's seam calls are also
-// logged by name, in order.
+// that record their calls and fail on demand, a list of open paths whose search fails on
+// demand, a test-client side with a window that may be missing and answers what the test says,
+// and a window that may fail to be created and keeps the handler it was given. The start-up's
+// and the test client's seam calls are also logged by name, in order.
 #pragma once
 
 #include "proxy_core.h"
@@ -18,12 +17,6 @@ namespace proxy_test {
 using proxy::Unit;
 using UString = std::basic_string<Unit>;
 
-// A path of the fake list, or an entry whose path is null.
-struct OpenEntry {
-    UString path;
-    bool null_path = false;
-};
-
 struct FakeSystem {
     // The start-up's and the test client's seam calls by name, in order (with its message:
     // "AdmitFromLowerIntegrity 0x8000").
@@ -31,6 +24,7 @@ struct FakeSystem {
 
     // Start-up.
     bool window_created = true;
+    proxy::MessageHandler handler = nullptr;
 
     // Clock.
     std::int64_t now = 133500000000000000LL;   // an instant in 2024
@@ -45,17 +39,10 @@ struct FakeSystem {
     bool timer_running = false;
     int loop_ends = 0;
 
-    // Open files.
-    std::vector<OpenEntry> open_files;
-    bool enumeration_fails = false;
-    bool buffer_on_failure = true;   // a failing enumeration still hands back a buffer
-    bool entries_on_failure = false; // ... and counts the entries it read before failing
-    bool buffer_when_empty = true;   // a successful enumeration of nothing hands back a buffer
-    int enumerations = 0;
-    int paths_read = 0;
-    int releases = 0;
-    int wrong_releases = 0;          // buffers released that were not handed out, or twice
-    bool buffer_out = false;
+    // Open files: the paths the search asks about, each up to its first 0.
+    std::vector<UString> open_files;
+    bool search_fails = false;
+    int searches = 0;
 
     // Test client.
     bool window_exists = true;
@@ -68,9 +55,6 @@ struct FakeSystem {
     };
     std::vector<Sent> sent;
     std::vector<UString> shown;
-
-    // True when no buffer handed out is still waiting to be released.
-    bool AllBuffersReleased() const { return !buffer_out && wrong_releases == 0; }
 };
 
 // The one system the seam works on.

@@ -1,6 +1,6 @@
 // Fuzzes the proxy window's procedure and the choice of mode. The bytes decode into a sequence
 // of steps: the clock moves, the system's answers change (clock setter, busy timer,
-// enumeration), the list of open files is replaced (null, empty, very long, non-ASCII paths),
+// search of open files), the list of open files is replaced (empty, very long, non-ASCII paths),
 // a message arrives with any wParam and lParam, or the program starts with a command line and
 // runs as a test client. After every step a small model, written from the proxy's documented
 // behaviour and sharing no code with it, says what the answer, the busy state and every call
@@ -27,7 +27,6 @@ using proxy::Unit;
 using proxy::WParam;
 using proxy_test::FakeSystem;
 using proxy_test::FreshFake;
-using proxy_test::OpenEntry;
 using proxy_test::UString;
 
 namespace {
@@ -68,19 +67,19 @@ private:
 
 // The system calls the model predicts, as counts.
 enum Call {
-    now_reads, clock_sets, timer_starts, timer_stops, loop_ends, enumerations, paths_read,
-    releases, window_lookups, requests_sent, boxes_shown, call_kinds
+    now_reads, clock_sets, timer_starts, timer_stops, loop_ends, searches, window_lookups,
+    requests_sent, boxes_shown, call_kinds
 };
 const char* const call_names[call_kinds] = {
-    "clock reads", "clock sets", "timer starts", "timer stops", "loop ends", "enumerations",
-    "paths read", "buffer releases", "window lookups", "requests sent", "boxes shown"};
+    "clock reads", "clock sets", "timer starts", "timer stops", "loop ends", "searches",
+    "window lookups", "requests sent", "boxes shown"};
 using Calls = std::array<long, call_kinds>;
 
 Calls Count(const FakeSystem& sys)
 {
     return {sys.now_reads, long(sys.clock_sets.size()), sys.timer_start_calls,
-            sys.timer_stop_calls, sys.loop_ends, sys.enumerations, sys.paths_read,
-            sys.releases, sys.window_lookups, long(sys.sent.size()), long(sys.shown.size())};
+            sys.timer_stop_calls, sys.loop_ends, sys.searches, sys.window_lookups,
+            long(sys.sent.size()), long(sys.shown.size())};
 }
 
 // The step under check, for the report.
@@ -104,8 +103,6 @@ void ExpectCalls(const FakeSystem& sys, const Calls& expected)
     const Calls got = Count(sys);
     for (int k = 0; k < call_kinds; ++k)
         Expect(call_names[k], got[k], expected[k]);
-    Expect("buffers released wrongly", sys.wrong_releases, 0);
-    Expect("buffer still out", !sys.AllBuffersReleased(), 0);
 }
 
 Unit FoldAZ(Unit c)
@@ -191,16 +188,12 @@ LResult ModelOpenFileQuery(const FakeSystem& sys, WParam w, LParam l, Calls& cal
     for (std::size_t k = 0; k < 8 && b[k] != 0; ++k)
         suffix += Unit(b[k]);
 
-    ++calls[enumerations];
-    if (sys.enumeration_fails) {
-        calls[releases] += sys.buffer_on_failure;
+    ++calls[searches];
+    if (sys.search_fails)
         return -1;
-    }
-    calls[releases] += sys.buffer_when_empty || !sys.open_files.empty();
-    for (const OpenEntry& e : sys.open_files) {
-        ++calls[paths_read];
-        const UString path = Terminated(e.path);
-        if (!e.null_path && path.size() >= suffix.size() &&
+    for (const UString& open : sys.open_files) {
+        const UString path = Terminated(open);
+        if (path.size() >= suffix.size() &&
             SameText(path.substr(path.size() - suffix.size()), suffix))
             return 1;
     }
@@ -349,51 +342,49 @@ void OpenFilesStep(Bytes& in, FakeSystem& sys, const std::array<std::uint8_t, 8>
     sys.open_files.clear();
     const int count = in.U8() % 9;
     for (int i = 0; i < count; ++i) {
-        OpenEntry e;
+        UString path;
         switch (in.U8() % 8) {
         case 0:
-            e.null_path = true;
-            break;
         case 1:
             break;   // empty
         case 2:
-            e.path = raw(in.U8() % 48);   // any units: 0, surrogates, non-ASCII
+            path = raw(in.U8() % 48);   // any units: 0, surrogates, non-ASCII
             break;
         case 3:
-            e.path = raw(in.U8() % 8);
-            e.path += flipped(dotted);
+            path = raw(in.U8() % 8);
+            path += flipped(dotted);
             break;
         case 4: {
             std::size_t n = in.U16();
             if (long_units + n > long_path_budget)
                 n = 0;
             long_units += n;
-            e.path.assign(n, Unit(in.U16()));
-            e.path += flipped(dotted);
+            path.assign(n, Unit(in.U16()));
+            path += flipped(dotted);
             break;
         }
         case 5: {
             // A lookalike: one unit keeps its low byte but gains a high one.
-            e.path = u"C:\\x" + dotted;
-            const std::size_t at = in.U8() % e.path.size();
-            e.path[at] = Unit(e.path[at] | (in.U8() | 1) << 8);
+            path = u"C:\\x" + dotted;
+            const std::size_t at = in.U8() % path.size();
+            path[at] = Unit(path[at] | (in.U8() | 1) << 8);
             break;
         }
         case 6: {
             // The suffix exactly, or one unit short at either end.
-            e.path = dotted;
+            path = dotted;
             const std::uint8_t cut = in.U8() % 3;
             if (cut == 1)
-                e.path.erase(0, 1);
+                path.erase(0, 1);
             else if (cut == 2)
-                e.path.pop_back();
+                path.pop_back();
             break;
         }
         default:
-            e.path = u"\\\\srv\\share\\f" + flipped(dotted);
-            e.path += raw(in.U8() % 6);
+            path = u"\\\\srv\\share\\f" + flipped(dotted);
+            path += raw(in.U8() % 6);
         }
-        sys.open_files.push_back(e);
+        sys.open_files.push_back(path);
     }
 }
 
@@ -495,10 +486,7 @@ void SystemAnswersStep(Bytes& in, FakeSystem& sys)
     const std::uint8_t f = in.U8();
     sys.clock_accepts = !(f & 1);
     sys.timer_starts = !(f & 2);
-    sys.enumeration_fails = f & 4;
-    sys.buffer_on_failure = f & 8;
-    sys.entries_on_failure = f & 16;
-    sys.buffer_when_empty = !(f & 32);
+    sys.search_fails = f & 4;
 }
 
 void ClockStep(Bytes& in, FakeSystem& sys)
@@ -530,7 +518,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sys.now = present;
     std::array<std::uint8_t, 8> extension = {'t', 'x', 't'};
     std::size_t long_units = 0;
-    sys.open_files = {OpenEntry{u"C:\\rec\\a.txt", false}};
+    sys.open_files = {u"C:\\rec\\a.txt"};
 
     while (!in.Done()) {
         const std::uint8_t step = in.U8();

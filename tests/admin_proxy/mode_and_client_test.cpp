@@ -27,6 +27,15 @@ TEST(StartUp, libraries_kept_out_first_then_window_filter_and_loop)
     EXPECT_EQ(sys.calls, (Calls{"KeepLibrariesOutOfCurrentFolder", "CreateProxyWindow",
                                 "AdmitFromLowerIntegrity 0x8000",
                                 "AdmitFromLowerIntegrity 0x8001", "RunMessageLoop"}));
+    // The window's messages go to the proxy's procedure, with one state for the server: a
+    // second set-time request finds it busy.
+    const std::uint64_t now = static_cast<std::uint64_t>(sys.now);
+    LResult answers[2] = {};
+    for (LResult& answer : answers)
+        EXPECT_TRUE(sys.handler(msg_set_time, static_cast<WParam>(now & 0xFFFFFFFFu),
+                                static_cast<LParam>(now >> 32), &answer));
+    EXPECT_EQ(answers[0], 1);
+    EXPECT_EQ(answers[1], -1);
 
     // No window: the program ends at once, exit code 0, nothing else done or shown.
     FreshFake().window_created = false;

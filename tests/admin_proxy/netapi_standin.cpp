@@ -4,8 +4,10 @@
 //
 // The directory named by VELMORA_NETAPI_STANDIN holds open_files.txt: the first line is the
 // status NetFileEnum returns (0 for success), the second "buffer" or "nobuffer" (whether a
-// buffer is handed back), every further line one path (UTF-8). It is read at each call, so a
-// test can change the list under a running proxy. Each call is appended to calls.log there:
+// buffer is handed back), every further line one path (UTF-8), or "(null)" for an entry without
+// a path, or "(unreadable)" for one whose path may not be read at all. A buffer holds every
+// entry also when the status is a failure, as for more data than fitted. The file is read at
+// each call, so a test can change the list under a running proxy. Each call is appended to calls.log there:
 //   NetFileEnum server=null base=null user=null level=3 prefmax=4294967295 resume=null
 //   NetApiBufferFree ok            (the buffer handed out last; "unknown" for any other)
 #include <windows.h>
@@ -106,6 +108,9 @@ extern "C" NET_API_STATUS WINAPI NetFileEnum(LMSTR servername, LMSTR basepath, L
     std::size_t bytes = sizeof(FILE_INFO_3) * (paths.size() + 1);
     for (const auto& p : paths)
         bytes += (p.size() + 1) * sizeof(wchar_t);
+    // Reserved and never committed: any read of it faults.
+    static const wchar_t* const unreadable = static_cast<const wchar_t*>(
+        VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS));
     BYTE* block = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
     if (block == nullptr)
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -114,15 +119,17 @@ extern "C" NET_API_STATUS WINAPI NetFileEnum(LMSTR servername, LMSTR basepath, L
     for (std::size_t i = 0; i < paths.size(); ++i) {
         entries[i].fi3_id = static_cast<DWORD>(i + 1);
         entries[i].fi3_pathname = strings;
+        if (paths[i] == L"(null)")
+            entries[i].fi3_pathname = nullptr;
+        else if (paths[i] == L"(unreadable)")
+            entries[i].fi3_pathname = const_cast<wchar_t*>(unreadable);
         lstrcpyW(strings, paths[i].c_str());
         strings += paths[i].size() + 1;
     }
     outstanding = block;
     *bufptr = block;
-    if (status == NERR_Success) {
-        *entriesread = static_cast<DWORD>(paths.size());
-        *totalentries = static_cast<DWORD>(paths.size());
-    }
+    *entriesread = static_cast<DWORD>(paths.size());
+    *totalentries = static_cast<DWORD>(paths.size());
     return status;
 }
 

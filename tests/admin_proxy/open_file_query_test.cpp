@@ -1,6 +1,5 @@
 // The open-file query: the eight extension bytes and their check, the match suffix, the
-// case-insensitive suffix match over the open resources, and the enumeration's buffer, which
-// must go back on every path.
+// case-insensitive suffix match over the open paths, and a list the system refuses.
 #include "fake_platform.h"
 #include "proxy_core.h"
 
@@ -12,7 +11,6 @@
 using namespace proxy;
 using proxy_test::FakeSystem;
 using proxy_test::FreshFake;
-using proxy_test::OpenEntry;
 using proxy_test::UString;
 
 namespace {
@@ -56,13 +54,12 @@ protected:
     {
         sys.open_files.clear();
         for (const char* p : paths)
-            sys.open_files.push_back(OpenEntry{U(p), false});
+            sys.open_files.push_back(U(p));
     }
     LResult Query(Packed p)
     {
         LResult result = 0;
         EXPECT_TRUE(HandleProxyMessage(state, msg_open_file_query, p.w, p.l, &result));
-        EXPECT_TRUE(sys.AllBuffersReleased());
         return result;
     }
     LResult Query(const char* ext) { return Query(PackText(ext)); }
@@ -92,10 +89,10 @@ TEST_F(OpenFileQueryTest, every_byte_value_at_every_position)
                                                                               : bytes[k]);
             Open({name.c_str()});
 
-            const int before = sys.enumerations;
+            const int before = sys.searches;
             LResult r = Query(Pack(bytes));
             EXPECT_EQ(r, valid ? 1 : -1) << "byte " << v << " at " << position;
-            EXPECT_EQ(sys.enumerations - before, valid ? 1 : 0)
+            EXPECT_EQ(sys.searches - before, valid ? 1 : 0)
                 << "byte " << v << " at " << position;
         }
     }
@@ -116,7 +113,7 @@ TEST_F(OpenFileQueryTest, bytes_behind_the_end_are_checked_but_not_matched)
     EXPECT_EQ(Query(Pack(tx_dot)), -1);
     const unsigned char late_space[8] = {'t', 'x', 't', 0, 0, 0, 0, ' '};
     EXPECT_EQ(Query(Pack(late_space)), -1);
-    EXPECT_EQ(sys.enumerations, 2);
+    EXPECT_EQ(sys.searches, 2);
 }
 
 TEST_F(OpenFileQueryTest, suffix_match_needs_the_dot_and_ignores_case)
@@ -147,52 +144,23 @@ TEST_F(OpenFileQueryTest, case_folds_only_ascii_letters)
     // Unit 0x212A (a Kelvin sign) lower-cases to 'k' in Unicode, but does not here.
     UString kelvin = U("C:\\rec\\a.");
     kelvin += static_cast<Unit>(0x212A);
-    sys.open_files = {OpenEntry{kelvin, false}};
+    sys.open_files = {kelvin};
     EXPECT_EQ(Query("k"), -1);
     Open({"C:\\rec\\a.K"});
     EXPECT_EQ(Query("k"), 1);
 }
 
-TEST_F(OpenFileQueryTest, search_stops_at_first_match_and_skips_null_paths)
+TEST_F(OpenFileQueryTest, nothing_open_or_list_refused_answers_minus_one)
 {
-    sys.open_files = {OpenEntry{UString(), true}, OpenEntry{U("C:\\a.tsx"), false},
-                      OpenEntry{U("C:\\b.TS"), false}, OpenEntry{U("C:\\c.ts"), false}};
-    EXPECT_EQ(Query("ts"), 1);
-    EXPECT_EQ(sys.paths_read, 3);
-    EXPECT_EQ(sys.releases, 1);
-}
-
-TEST_F(OpenFileQueryTest, buffer_released_on_every_path)
-{
-    // A match, no match and an empty list: one release each.
-    Open({"C:\\a.txt"});
-    EXPECT_EQ(Query("txt"), 1);
-    EXPECT_EQ(sys.releases, 1);
     Open({"C:\\a.doc", "C:\\b.docx"});
     EXPECT_EQ(Query("txt"), -1);
-    EXPECT_EQ(sys.releases, 2);
     Open({});
     EXPECT_EQ(Query("txt"), -1);
-    EXPECT_EQ(sys.releases, 3);
-
-    // A refused enumeration that still handed back a buffer: released, entries not read.
+    // A list the system refused is no list, however a path of it would have matched.
     Open({"C:\\a.txt"});
-    sys.enumeration_fails = true;
-    const int read = sys.paths_read;
+    sys.search_fails = true;
     EXPECT_EQ(Query("txt"), -1);
-    EXPECT_EQ(sys.releases, 4);
-    EXPECT_EQ(sys.paths_read, read);
-
-    // One that handed back nothing: nothing to release.
-    sys.buffer_on_failure = false;
-    EXPECT_EQ(Query("txt"), -1);
-    EXPECT_EQ(sys.releases, 4);
-
-    // An invalid extension never enumerates, so there is nothing to release either.
-    sys.enumeration_fails = false;
-    EXPECT_EQ(Query("t.t"), -1);
-    EXPECT_EQ(sys.enumerations, 5);
-    EXPECT_EQ(sys.wrong_releases, 0);
+    EXPECT_EQ(sys.searches, 3);
 }
 
 TEST_F(OpenFileQueryTest, query_is_served_while_set_time_is_busy)

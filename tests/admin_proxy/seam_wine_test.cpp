@@ -103,7 +103,8 @@ TEST(Seam, window_the_system_refuses_is_reported)
     taken.hInstance = GetModuleHandleW(nullptr);
     taken.lpszClassName = L"VelmoraAdminProxy";
     ASSERT_NE(RegisterClassW(&taken), 0);
-    EXPECT_FALSE(proxy::plat::CreateProxyWindow());
+    EXPECT_FALSE(proxy::plat::CreateProxyWindow(
+        [](std::uint32_t, WPARAM, LPARAM, LRESULT*) { return false; }));
 }
 
 TEST(Seam, netapi32_with_one_function_only_is_not_used)
@@ -124,13 +125,10 @@ TEST(Seam, netapi32_with_one_function_only_is_not_used)
     ASSERT_EQ(GetProcAddress(half, "NetFileEnum") == nullptr, release_only);
     ASSERT_EQ(GetProcAddress(half, "NetApiBufferFree") == nullptr, !release_only);
 
-    for (int query = 0; query < 2; ++query) {
-        proxy::OpenFileList list;
-        list.buffer = &list;
-        EXPECT_FALSE(proxy::plat::EnumerateOpenFiles(&list));
-        EXPECT_EQ(list.buffer, nullptr);
-        EXPECT_EQ(list.count, 0u);
-    }
+    for (int query = 0; query < 2; ++query)
+        EXPECT_EQ(proxy::plat::FindOpenFile([](const wchar_t*, const void*) { return true; },
+                                            nullptr),
+                  proxy::OpenFileSearch::failed);
     // It was this library the seam looked at, not one from the system directory.
     wchar_t system_netapi[MAX_PATH];
     ASSERT_GT(GetSystemDirectoryW(system_netapi, MAX_PATH - 16), 0u);

@@ -167,6 +167,9 @@ TEST_F(StandIn, matching_paths_and_buffer_released)
         {"D:\\b.TX\n", 0x41007874, 0, 1},   // t, x, 0, A: the A only validated
         {"", 0x747874, 0, -1},               // nothing open
         {"D:\\a.ts\nD:\\b.TS\n", 0x7374, 0, 1},
+        // An entry without a path is skipped; the search stops at the first match and never
+        // reads the entry behind it.
+        {"(null)\nD:\\a.tsx\nD:\\b.TS\n(unreadable)\n", 0x7374, 0, 1},
         // A Kelvin sign folds to k in Unicode, but the comparison folds only A to Z.
         {"D:\\rec\\a.\xE2\x84\xAA\n", 0x6B, 0, -1},
         {"D:\\rec\\a.K\n", 0x6B, 0, 1},
@@ -200,7 +203,8 @@ TEST_F(StandIn, failed_enumeration_answers_minus_one_and_releases_its_buffer)
     List("5\nnobuffer\nC:\\a.txt\n");
     EXPECT_EQ(proxy.Query(0x747874, 0), -1);
     EXPECT_EQ(Calls(), enum_call);
-    // More data than fitted, with a buffer: still a failure, and the buffer goes back.
+    // More data than fitted, with a buffer of matching entries: still a failure, and the
+    // buffer goes back.
     List("234\nbuffer\nC:\\a.txt\n");
     EXPECT_EQ(proxy.Query(0x747874, 0), -1);
     EXPECT_EQ(Calls(), enum_call + free_call);

@@ -54,8 +54,8 @@ TEST_F(SetTime, acceptance_window_bounds_are_strict)
         bool accepted;
     };
     const Case cases[] = {
-        {-accept_before, false},     {-accept_before + 1, true},  {accept_after, false},
-        {accept_after - 1, true},    {-3 * hour, false},          {23 * hour, true},
+        {-accept_back, false},     {-accept_back + 1, true},  {accept_ahead, false},
+        {accept_ahead - 1, true},    {-3 * hour, false},          {23 * hour, true},
         {0, true},                   {-2 * hour, true},           {25 * hour, false},
     };
     for (const Case& c : cases) {
@@ -104,10 +104,10 @@ TEST_F(SetTime, window_holds_at_the_ends_of_the_64_bit_range)
     // neither overflow nor wrap into acceptance.
     EXPECT_FALSE(WithinAcceptanceWindow(INT64_MIN, INT64_MAX));
     EXPECT_FALSE(WithinAcceptanceWindow(INT64_MAX, INT64_MIN));
-    EXPECT_TRUE(WithinAcceptanceWindow(INT64_MAX, INT64_MAX - accept_after + 1));
-    EXPECT_FALSE(WithinAcceptanceWindow(INT64_MAX, INT64_MAX - accept_after));
-    EXPECT_TRUE(WithinAcceptanceWindow(INT64_MIN, INT64_MIN + accept_before - 1));
-    EXPECT_FALSE(WithinAcceptanceWindow(INT64_MIN, INT64_MIN + accept_before));
+    EXPECT_TRUE(WithinAcceptanceWindow(INT64_MAX, INT64_MAX - accept_ahead + 1));
+    EXPECT_FALSE(WithinAcceptanceWindow(INT64_MAX, INT64_MAX - accept_ahead));
+    EXPECT_TRUE(WithinAcceptanceWindow(INT64_MIN, INT64_MIN + accept_back - 1));
+    EXPECT_FALSE(WithinAcceptanceWindow(INT64_MIN, INT64_MIN + accept_back));
 }
 
 TEST_F(SetTime, busy_flag_refuses_second_set_time)
@@ -202,7 +202,7 @@ TEST_F(SetTime, procedure_table_answers_its_messages_and_passes_the_rest_on)
     }
     EXPECT_EQ(sys.loop_ends, 1);
     EXPECT_EQ(sys.now_reads, 0);
-    EXPECT_EQ(sys.enumerations, 0);
+    EXPECT_EQ(sys.searches, 0);
 
     // A timer message outside a busy period changes nothing but still stops the timer.
     Timer(busy_timer_id);
