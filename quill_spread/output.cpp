@@ -48,8 +48,10 @@ bool OpenOutput(OutputEntry& entry, const WCHAR* requested, WCHAR* actual, DWORD
                 int overwrite, ULONGLONG startParam)
 {
     if (!InNestedMode()) {
+        // Every refusal leaves the entry free: a fresh entry's zero handle would count as live.
+        entry.file = INVALID_HANDLE_VALUE;
         // An empty name is no file: it would only ever be created as "-(1)" in the host's
-        // current folder. entry.file is not touched on these refusals: nothing was opened.
+        // current folder.
         if (requested[0] == 0)
             return false;
         if (actual != requested) {
