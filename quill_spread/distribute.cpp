@@ -29,8 +29,9 @@ BOOL FeedOutputs(CtrlSlot& slot, const BYTE* data, DWORD size, DWORD* writeSize)
     }
     if (!any)
         return FALSE;  // not accepted: the stream position stays
-    // size % unit first: the sum then cannot wrap, whatever the buffer's length.
-    slot.unitOffset = static_cast<DWORD>((offset + size % unit) % unit);
+    // size % unit first, then the sum in 64 bits: both terms stay below a unit, which may be
+    // above 2^31 (a DataUnit of -5 reads as 4294967291), so their sum may not fit 32 bits.
+    slot.unitOffset = static_cast<DWORD>((ULONGLONG{offset} + size % unit) % unit);
     *writeSize = size;
     return TRUE;
 }

@@ -6,7 +6,7 @@ bool IsLive(const OutputEntry& entry)
     return InNestedMode() ? entry.nestedId != 0 : entry.file != INVALID_HANDLE_VALUE;
 }
 
-HANDLE CreateUniqueFile(WCHAR* path, int limit, int overwrite)
+HANDLE CreateUniqueFile(WCHAR* path, DWORD limit, int overwrite)
 {
     HANDLE file = plat::CreateOutputFile(path, overwrite != 0);
     if (file != INVALID_HANDLE_VALUE)
@@ -33,7 +33,7 @@ HANDLE CreateUniqueFile(WCHAR* path, int limit, int overwrite)
     TextCopy(work, path);
     for (int n = 1; n <= 999; ++n) {
         int candidateLength = ext + plat::FormatNumbered(work + ext, n, path + ext);
-        if (candidateLength >= limit)
+        if (static_cast<DWORD>(candidateLength) >= limit)
             continue;  // would not fit the caller's buffer
         file = plat::CreateOutputFile(work, overwrite != 0);
         if (file != INVALID_HANDLE_VALUE) {
@@ -48,12 +48,16 @@ bool OpenOutput(OutputEntry& entry, const WCHAR* requested, WCHAR* actual, DWORD
                 int overwrite, ULONGLONG startParam)
 {
     if (!InNestedMode()) {
+        // An empty name is no file: it would only ever be created as "-(1)" in the host's
+        // current folder. entry.file is not touched on these refusals: nothing was opened.
+        if (requested[0] == 0)
+            return false;
         if (actual != requested) {
-            if (TextLength(requested) >= static_cast<int>(actualSize))
-                return false;  // entry.file is not touched: nothing was opened
+            if (static_cast<DWORD>(TextLength(requested)) >= actualSize)
+                return false;
             TextCopy(actual, requested);
         }
-        entry.file = CreateUniqueFile(actual, static_cast<int>(actualSize), overwrite);
+        entry.file = CreateUniqueFile(actual, actualSize, overwrite);
         return entry.file != INVALID_HANDLE_VALUE;
     }
     const NestedPlugIn& n = plugInState.nested;

@@ -12,8 +12,9 @@ bool IsLive(const OutputEntry& entry);
 // Opens entry for the path requested: a file created by CreateUniqueFile (direct-file mode),
 // or a nested control that CreateCtrl made, StartSave started and GetSaveFilePath asked for its
 // path (nested mode). actual, of actualSize units and possibly requested itself, receives the
-// path actually used. false when the output could not be opened: what was opened on the way
-// is closed again and the entry holds nothing.
+// path actually used; an empty requested path is refused in direct-file mode. false when the
+// output could not be opened: what was opened on the way is closed again and the entry holds
+// nothing.
 bool OpenOutput(OutputEntry& entry, const WCHAR* requested, WCHAR* actual, DWORD actualSize,
                 int overwrite, ULONGLONG startParam);
 // Writes size bytes to the output of entry, which writes its byte count through written; an
@@ -28,4 +29,4 @@ void CloseOutputs(CtrlSlot& slot);
 // Creates path or a numbered variant of it ("-(N)" before the extension, N = 1 to 999, only
 // candidates shorter than limit); path receives the name created. INVALID_HANDLE_VALUE when
 // none could be created, path then unchanged.
-HANDLE CreateUniqueFile(WCHAR* path, int limit, int overwrite);
+HANDLE CreateUniqueFile(WCHAR* path, DWORD limit, int overwrite);

@@ -186,6 +186,7 @@ TEST_F(CoreTest, nested_plugin_may_call_the_library_again_on_the_same_thread)
     ASSERT_TRUE(::CreateCtrl(&id));
     ASSERT_TRUE(InNestedMode());
     EXPECT_TRUE(test_platform::ModuleHeld("inside.so"));
+    EXPECT_TRUE(::StartSave(id, u"", 0, 0));  // an empty name is the nested plug-in's to judge
     ASSERT_TRUE(::StartSave(id, u"/rec/news.ts", 0, 0));
     host_id = id;
     // A lock that the owning thread cannot enter again would hang here.
@@ -369,6 +370,19 @@ TEST_F(WriteFaultTest, buffer_nobody_took_leaves_the_position)
     EXPECT_EQ(ws, 0u);
     EXPECT_EQ(Slot().unitOffset, 100u);
     EXPECT_EQ(Slot().outputCount, 2u);
+}
+
+TEST_F(WriteFaultTest, position_in_a_unit_above_two_gib_is_summed_in_64_bits)
+{
+    ASSERT_TRUE(DeleteCtrl(id));
+    Settings("DataUnit=-5\n");  // read as 4294967291
+    ASSERT_TRUE(CreateCtrl(&id));
+    ASSERT_EQ(plugInState.dataUnit, 4294967291u);
+    ASSERT_TRUE(StartSave(id, W(dir.File("big-unit.ts")).c_str(), 0, 0));
+    Slot().unitOffset = 4294967290u;  // where a stream of that many bytes leaves it
+    DWORD ws = 0;
+    ASSERT_TRUE(Feed(0, 100, &ws));
+    EXPECT_EQ(Slot().unitOffset, 99u);  // a sum cut to 32 bits gives 94
 }
 
 TEST_F(WriteFaultTest, short_and_interrupted_writes_still_deliver_every_byte)

@@ -268,6 +268,11 @@ TEST_F(DistributeTest, too_small_path_buffer_limits_the_candidates)
     EXPECT_TRUE(q.DuplicateSave(main_path.c_str(), &out, &buf[0], size + 4, 0, 0));
     EXPECT_EQ(WStr(buf.c_str()), Path("n-(1).ts"));
     EXPECT_EQ(out, 2u);  // the failed add left entry 2 counted and free, and it is reused
+    // A capacity of 2^31 or more is as large as it says, not negative.
+    buf = Path("n.ts");
+    buf.resize(size + 10, 0);
+    EXPECT_TRUE(q.DuplicateSave(main_path.c_str(), &out, &buf[0], 0x80000000u, 0, 0));
+    EXPECT_EQ(WStr(buf.c_str()), Path("n-(2).ts"));
 }
 
 TEST_F(DistributeTest, stopped_control_takes_a_new_output_as_id_one)

@@ -10,6 +10,7 @@
 #endif
 
 #include <cstdio>
+#include <filesystem>
 
 using namespace quill_test;
 using test_support::FileExists;
@@ -161,6 +162,22 @@ TEST_F(SaveTest, second_start_closes_the_first_file)
     EXPECT_EQ(lib.SavePath(id), second);
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_FALSE(HeldForWriting(N(second)));
+}
+
+// An empty name is no file: tried anyway, it would end as "-(1)" in the host's current folder.
+TEST_F(SaveTest, empty_names_are_refused)
+{
+    const std::filesystem::path host_folder = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::u8path(dir.path()));
+    WStr file = Path("main.ts");
+    ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0));
+    WCHAR empty[64] = {};
+    DWORD out = 0;
+    EXPECT_FALSE(q.DuplicateSave(file.c_str(), &out, empty, 64, 0, 0));
+    EXPECT_FALSE(q.StartSave(id, empty, 0, 0));
+    std::filesystem::current_path(host_folder);
+    EXPECT_EQ(lib.SavePath(id), WStr());
+    EXPECT_FALSE(FileExists(dir.File("-(1)")));
 }
 
 // A file path exactly length units long, in folders made for it; the file does not exist.
