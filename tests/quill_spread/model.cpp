@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -97,10 +98,6 @@ U16 Folded(U16 s, char16_t from = u'A', char16_t to = u'a')
     }
     return s;
 }
-U16 Upper(const U16& s)
-{
-    return Folded(s, u'a', u'A');
-}
 
 // The first multiple of unit at or after pos.
 std::uint64_t Boundary(std::uint64_t pos, std::uint64_t unit)
@@ -134,8 +131,8 @@ struct Given {
     std::string data;
     bool operator==(const Given& o) const
     {
-        return path == o.path && overwrite == o.overwrite && startParam == o.startParam &&
-               data == o.data;
+        return std::tie(path, overwrite, startParam, data) ==
+               std::tie(o.path, o.overwrite, o.startParam, o.data);
     }
 };
 
@@ -144,17 +141,9 @@ struct Ctrl {
     Given given;
 };
 
-// One AddTSBuff call, to check that the host's own buffer and counter came through.
-struct Feed {
-    Dword id;
-    const Byte* data;
-    Dword size;
-    Dword* writeSize;
-    bool operator==(const Feed& o) const
-    {
-        return id == o.id && data == o.data && size == o.size && writeSize == o.writeSize;
-    }
-};
+// One AddTSBuff call (id, data, size, writeSize), to check that the host's own buffer and
+// counter came through.
+using Feed = std::tuple<Dword, const Byte*, Dword, Dword*>;
 
 struct Plugin {
     std::map<Dword, Ctrl> ctrls;
@@ -234,7 +223,7 @@ Bool GetSaveFilePath(Dword id, char16_t* filePath, Dword* filePathSize)
 
 Bool AddTSBuff(Dword id, const Byte* data, Dword size, Dword* writeSize)
 {
-    plugin.feeds.push_back(Feed{id, data, size, writeSize});
+    plugin.feeds.emplace_back(id, data, size, writeSize);
     Ctrl* c = Find("AddTSBuff", id, Ctrl::saving);
     if (c == nullptr)
         return 0;
@@ -377,16 +366,15 @@ struct Model::Impl {
     std::string dir_;
     std::string self_;  // the library's own file; its settings are self_ + ".ini"
     std::string long_;  // a folder in dir_ whose path is 490 units long
-    U16 wdir_;          // the two as UTF-16
+    U16 wdir_;          // the three as UTF-16, the last in the folder x.d (see DoCrowd)
     U16 wlong_;
-    U16 crowd_name;  // in the folder x.d; see DoCrowd
+    U16 crowd_;
     Choices& c_;
     int step_ = 0;
     std::string last_;
     std::string failure_;
     std::string savedPath_;
     bool hadPath_ = false;
-    std::filesystem::path cwd_;
     bool crowded_ = false;  // every numbered name of crowd.ts but the last exists
 
     // The settings file, and what the first control bound.
@@ -416,14 +404,11 @@ Model::Impl::Impl(const std::string& dir, Choices& choices) : dir_(dir), c_(choi
     test_platform::PlanWrites(nullptr);
     // Whatever a run before left: every control deleted, and every slot's position and flag
     // as at load, by a StartSave whose name is too long to open.
+    const U16 too_long(path_units, u'x');
     for (Dword id = 1; id <= controls; ++id)
         DeleteCtrl(id);
-    const U16 too_long(path_units, u'x');
-    for (Dword id = 1; id <= controls; ++id) {
-        Dword made = 0;
-        CreateCtrl(&made);
-        StartSave(made, too_long.c_str(), 0, 0);
-    }
+    for (Dword made = 0, id = 1; id <= controls; ++id)
+        StartSave(CreateCtrl(&made) ? made : 0, too_long.c_str(), 0, 0);
     for (Dword id = 1; id <= controls; ++id)
         DeleteCtrl(id);
 
@@ -435,12 +420,8 @@ Model::Impl::Impl(const std::string& dir, Choices& choices) : dir_(dir), c_(choi
         std::filesystem::create_directory(long_);
     }
     wlong_ = Ascii(long_);
-    crowd_name = wdir_ + u"/x.d/crowd.ts";
+    crowd_ = wdir_ + u"/x.d/crowd.ts";
     std::filesystem::create_directory(dir + "/x.d");  // a folder whose name has a dot
-    // The current folder too: a file created under a relative name lands among the others.
-    std::error_code ec;
-    cwd_ = std::filesystem::current_path(ec);
-    std::filesystem::current_path(dir, ec);
 
     // No editor for Setting to start: a PATH without one and no editor variables.
     const char* path = getenv("PATH");
@@ -460,8 +441,6 @@ Model::Impl::~Impl()
         DeleteCtrl(id);
     test_platform::SetModulePath(nullptr);
     test_platform::PlanWrites(nullptr);
-    std::error_code ec;
-    std::filesystem::current_path(cwd_, ec);
     if (hadPath_)
         setenv("PATH", savedPath_.c_str(), 1);
     else
@@ -509,7 +488,7 @@ U16 Model::Impl::RandomName()
         return wlong_ + u"/" + U16(total - wlong_.size() - 4, u'p') + u".ts";
     }
     if (crowded_ && Chance(20))
-        return crowd_name;
+        return crowd_;
     return wdir_ + u"/" + names[Pick(n)];
 }
 
@@ -518,14 +497,12 @@ U16 Model::Impl::RandomPrimary()
     if (Chance(10))
         return Chance(50) ? U16() : wdir_ + u"/nothing.ts";
     U16 p = ctrls_[Pick(Chance(80) ? 4 : controls)].savePath;
-    return Chance(30) ? Upper(p) : p;
+    return Chance(30) ? Folded(p, u'a', u'A') : p;
 }
 
 std::uint64_t Model::Impl::RandomParam()
 {
-    if (!Chance(30))
-        return 0;
-    return static_cast<std::uint64_t>(Pick(0xFFFFFFFFu)) << 32 | Pick(0xFFFFFFFFu);
+    return Chance(30) ? std::uint64_t{Pick(0xFFFFFFFFu)} << 32 | Pick(0xFFFFFFFFu) : 0;
 }
 
 // The caller's buffer holds 600 units; a capacity may claim more.
@@ -533,16 +510,9 @@ Dword Model::Impl::RandomCapacity(const U16& name)
 {
     if (Chance(70))
         return 600;
-    switch (Pick(4)) {
-    case 0:
-        return static_cast<Dword>(name.size() + 1 + Pick(8));
-    case 1:
-        return path_units;
-    case 2:
-        return Chance(50) ? 0x80000000u : 0xFFFFFFFFu;
-    default:
-        return Pick(600);
-    }
+    const Dword capacities[] = {static_cast<Dword>(name.size() + 1 + Pick(8)), path_units,
+                                0x80000000u, 0xFFFFFFFFu, Pick(600)};
+    return capacities[Pick(5)];
 }
 
 // Which call of the nested plug-in fails while an output opens: none, CreateCtrl, StartSave
@@ -560,18 +530,13 @@ int Model::Impl::PlanOpenFault()
 
 ModelCtrl* Model::Impl::Ctrl(Dword id)
 {
-    if (id < 1 || id > controls || !ctrls_[id - 1].inUse)
-        return nullptr;
-    return &ctrls_[id - 1];
+    return id >= 1 && id <= controls && ctrls_[id - 1].inUse ? &ctrls_[id - 1] : nullptr;
 }
 
 bool Model::Impl::AnyInUse() const
 {
-    for (const ModelCtrl& c : ctrls_) {
-        if (c.inUse)
-            return true;
-    }
-    return false;
+    return std::any_of(std::begin(ctrls_), std::end(ctrls_),
+                       [](const ModelCtrl& c) { return c.inUse; });
 }
 
 // Whether the library may create path now: in a folder that exists, with a file name the file
@@ -581,20 +546,17 @@ bool Model::Impl::Creatable(const U16& path, int overwrite) const
 {
     std::string file = Utf8(path);
     std::size_t slash = file.rfind('/');
-    std::string folder = file.substr(0, slash);
-    if (slash == std::string::npos || (folder != dir_ && folder != long_ && folder != dir_ + "/x.d"))
-        return false;
-    if (file.size() - slash - 1 > 255)
+    std::error_code ec;
+    if (slash == std::string::npos || file.size() - slash - 1 > 255 ||
+        !std::filesystem::is_directory(file.substr(0, slash), ec))
         return false;
     if (overwrite == 0)
         return files_.count(file) == 0;
     for (const ModelCtrl& c : ctrls_) {
-        for (const ModelOutput& o : c.outputs) {
-            if (o.live && o.file == file)
-                return false;
-        }
+        for (const ModelOutput& o : c.outputs)
+            overwrite = o.live && o.file == file ? 0 : overwrite;
     }
-    return true;
+    return overwrite != 0;
 }
 
 // The file CreateUniqueFile makes of path: path itself if it can be created; else, for a path
@@ -679,12 +641,8 @@ std::uint64_t Model::Impl::Skip(ModelCtrl& c, const ModelOutput& o)
 // The first control reads the settings.
 void Model::Impl::Bind()
 {
-    unit_ = 1;
-    nested_ = false;
-    if (!pathKnown_)
-        return;
-    unit_ = fileUnit_ < 2 ? 1 : fileUnit_;
-    nested_ = fileHasPlugin_ && filePlugin_ == inner_name;
+    unit_ = pathKnown_ && fileUnit_ >= 2 ? fileUnit_ : 1;
+    nested_ = pathKnown_ && fileHasPlugin_ && filePlugin_ == inner_name;
 }
 
 void Model::Impl::Delete(Dword id)
@@ -705,8 +663,7 @@ bool Model::Impl::Step()
     touched_.clear();
     fed_.clear();
     inner::plugin.failures.clear();
-    for (int& count : inner::plugin.counts)
-        count = 0;
+    std::fill(std::begin(inner::plugin.counts), std::end(inner::plugin.counts), 0);
     inner::plugin.feeds.clear();
     inner::plugin.refuseClosing = nested_ && Chance(20);
     Act();
@@ -732,16 +689,20 @@ bool Model::Impl::Finish()
 
 void Model::Impl::Act()
 {
-    using Call = void (Impl::*)();
-    static const Call calls[] = {&Impl::DoCreate, &Impl::DoCreate, &Impl::DoDelete,
-                                 &Impl::DoStart,  &Impl::DoStart,  &Impl::DoStop,
-                                 &Impl::DoPath,   &Impl::DoAdd,    &Impl::DoAdd,
-                                 &Impl::DoAdd,    &Impl::DoRemove, &Impl::DoRemove};
     std::uint32_t n = Pick(22);
-    if (n == 12)
-        return Chance(80) ? DoName() : Chance(50) ? DoSetting() : Chance(80) ? DoSettings()
-                                                                            : DoCrowd();
-    return n < 14 ? (this->*calls[n == 13 ? 2 : n])() : DoFeed();
+    if (n < 2)
+        return DoCreate();
+    if (n == 2 || n == 13)
+        return DoDelete();
+    if (n < 5)
+        return DoStart();
+    if (n < 7)
+        return n == 5 ? DoStop() : DoPath();
+    if (n < 12)
+        return n < 10 ? DoAdd() : DoRemove();
+    if (n > 12)
+        return DoFeed();
+    Chance(80) ? DoName() : Chance(50) ? DoSetting() : Chance(80) ? DoSettings() : DoCrowd();
 }
 
 void Model::Impl::DoCreate()
@@ -874,7 +835,7 @@ void Model::Impl::DoStart()
     Dword id = RandomId();
     U16 name = RandomName();
     static const Bool flags[] = {0, 0, 1, 2, -1};
-    Bool overwrite = name == crowd_name ? 0 : flags[Pick(5)];
+    Bool overwrite = name == crowd_ ? 0 : flags[Pick(5)];
     bool null_name = Chance(4);
     std::uint64_t param = RandomParam();
     int fault = nested_ ? PlanOpenFault() : -1;
@@ -941,7 +902,7 @@ void Model::Impl::DoAdd()
     U16 primary = RandomPrimary();
     U16 name = RandomName();
     static const int modes[] = {-1, 0, 1, -7, 5};
-    int mode = name == crowd_name ? 0 : modes[Pick(5)];
+    int mode = name == crowd_ ? 0 : modes[Pick(5)];
     Dword capacity = RandomCapacity(name);
     std::uint64_t param = RandomParam();
     std::uint32_t nulls = Chance(4) ? 1 + Pick(2) : 0;  // 1: primaryPath, 2: outputId
@@ -1075,7 +1036,7 @@ void Model::Impl::DoFeed()
         if (!o.live || skip >= size)
             continue;
         Dword count = static_cast<Dword>(size - skip);
-        feeds.push_back(inner::Feed{o.nestedId, data + skip, count, &ws});
+        feeds.emplace_back(o.nestedId, data + skip, count, &ws);
         if (plan[w++].fail) {
             ++expected_failures;
             last_count = nested_ ? count / 2 : 0;
