@@ -1,41 +1,414 @@
-// The seam calls of Quill_Spread.so that a test program takes over (outputs, the library's own
-// path, the nested plug-in's module), bound to their POSIX implementation in posix_system.cpp.
-// A test links a platform file of its own in place of this one; the rest of the seam is
-// defined in posix_system.cpp and profile_posix.cpp, which both link.
+// POSIX side of Quill_Spread's seam, the calls of platform.h in its order: a recursive pthread
+// mutex, open/write/close with flock for the share mode, the library's own path as the load
+// hook noted it, dlopen, the two keys of [SET] in the settings file read and written as the
+// Windows profile functions do, xdg-open, ASCII case folding and the numbered suffix. Paths are
+// converted to UTF-8 only where a file is opened.
 #include "platform_posix.h"
+#include "utf16_convert.h"
 
-HANDLE plat::CreateOutputFile(const WCHAR* path, bool overwrite)
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// The library defines the seam itself; a test program builds this file with
+// QUILL_POSIX_SEAM=plat_posix (see platform_posix.h).
+#ifndef QUILL_POSIX_SEAM
+#define QUILL_POSIX_SEAM plat
+#endif
+
+namespace {
+
+// The library's own file as an absolute path, taken when it is loaded: dladdr reports the path
+// the host gave to dlopen, which may be relative to a working directory that changes later.
+// A plain array, filled by the load hook, which may run before any constructor of this file.
+char own_path[PATH_MAX];
+
+pthread_mutex_t* AsMutex(plat::LockStorage* lock)
 {
-    return plat_posix::CreateOutputFile(path, overwrite);
+    static_assert(sizeof(pthread_mutex_t) <= sizeof(plat::LockStorage::bytes),
+                  "lock storage too small");
+    return reinterpret_cast<pthread_mutex_t*>(lock->bytes);
 }
 
-BOOL plat::WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
+bool WriteAll(int fd, const void* data, std::size_t size, std::size_t* written)
 {
-    return plat_posix::WriteOutput(file, data, size, written);
+    return plat_posix::WriteAllWith([fd](const char* p, std::size_t n) { return write(fd, p, n); },
+                                    data, size, written);
 }
 
-void plat::CloseOutput(HANDLE file)
+// ASCII case folding, for paths, the names in the settings file and the digits of a number.
+template <typename Char>
+unsigned Folded(Char c)
 {
-    plat_posix::CloseOutput(file);
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
+template <typename Char>
+bool SameFolded(const Char* a, const Char* b, std::size_t length)
+{
+    for (std::size_t i = 0; i < length; ++i) {
+        if (Folded(a[i]) != Folded(b[i]))
+            return false;
+    }
+    return true;
 }
 
-DWORD plat::OwnLongPath(HMODULE self, WCHAR* path, DWORD size)
+std::string Trim(const std::string& s)
 {
-    return plat_posix::OwnLongPath(self, path, size);
+    std::size_t b = s.find_first_not_of(" \t\r");
+    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
 }
 
-HMODULE plat::LoadModule(const WCHAR* path)
+bool SameName(const std::string& a, const char* b)
 {
-    return plat_posix::LoadModule(path);
+    return a.size() == std::strlen(b) && SameFolded(a.c_str(), b, a.size());
 }
 
-plat::Proc plat::FindFunction(HMODULE module, const char* name)
+// The settings file's lines; none when it is missing or cannot be read.
+std::vector<std::string> ReadLines(const std::string& path)
 {
-    return plat_posix::FindFunction(module, name);
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    if (n < 0)
+        return {};
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
-void plat::ReleaseModule(HMODULE module)
+// The line of key in the first [SET] section ("[ set ]" too), or lines.size() when it has
+// none; comments (";") and lines without "=" hold no key. *end receives the index after the
+// section's last line that is not blank, npos when there is no [SET].
+std::size_t FindKey(const std::vector<std::string>& lines, const char* key, std::size_t* end)
 {
-    plat_posix::ReleaseModule(module);
+    bool inside = false;
+    *end = std::string::npos;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string t = Trim(lines[i]);
+        std::size_t close_at = t.find(']');
+        if (t.size() >= 2 && t[0] == '[' && close_at != std::string::npos) {
+            if (inside)
+                break;
+            inside = SameName(Trim(t.substr(1, close_at - 1)), "SET");
+            if (inside)
+                *end = i + 1;
+            continue;
+        }
+        if (!inside || t.empty())
+            continue;
+        *end = i + 1;
+        std::size_t eq = t.find('=');
+        if (t[0] != ';' && eq != std::string::npos && SameName(Trim(t.substr(0, eq)), key))
+            return i;
+    }
+    return lines.size();
 }
 
+// The value of key in [SET] as the profile functions hand it out, a pair of matching quotes
+// around it removed; false when the key is missing.
+bool ReadKey(const WCHAR* file, const char* key, std::u16string* value)
+{
+    std::vector<std::string> lines = ReadLines(utf16::Narrow(file));
+    std::size_t end;
+    std::size_t i = FindKey(lines, key, &end);
+    if (i == lines.size())
+        return false;
+    std::string v = Trim(lines[i].substr(lines[i].find('=') + 1));
+    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
+        v = v.substr(1, v.size() - 2);
+    *value = utf16::Widen<char16_t>(v);
+    return true;
+}
+
+// As WritePrivateProfileStringW: replaces the key's line, or adds it after the last line of
+// [SET] that is not blank, or adds [SET] at the end, after a blank line; creates the file when
+// it is missing. Failures are not told.
+void WriteKey(const WCHAR* file, const char* key, const WCHAR* value)
+{
+    std::string path = utf16::Narrow(file);
+    std::vector<std::string> lines = ReadLines(path);
+    std::string entry = std::string(key) + "=" + utf16::Narrow(value);
+    std::size_t end;
+    std::size_t i = FindKey(lines, key, &end);
+    if (i < lines.size()) {
+        lines[i] = entry;
+    } else if (end != std::string::npos) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(end), entry);
+    } else {
+        if (!lines.empty() && !Trim(lines.back()).empty())
+            lines.push_back("");
+        lines.insert(lines.end(), {"[SET]", entry});
+    }
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    std::size_t written;
+    WriteAll(fd, text.data(), text.size(), &written);
+    close(fd);
+}
+
+}  // namespace
+
+HMODULE plat_posix::NoteLoadedModule(const void* address)
+{
+    Dl_info info;
+    struct link_map* self = nullptr;
+    // GCOVR_EXCL_START: the address is the load hook's own, inside this library, which the
+    // loader always names.
+    if (dladdr1(address, &info, reinterpret_cast<void**>(&self), RTLD_DL_LINKMAP) == 0 ||
+        info.dli_fname == nullptr)
+        return nullptr;
+    // GCOVR_EXCL_STOP
+    // A relative name is joined to the working directory; the path stays empty when it cannot
+    // be told (a working directory too deep for getcwd) or is too long.
+    std::string path = info.dli_fname;
+    char cwd[PATH_MAX];
+    if (path[0] != '/')
+        path = getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : std::string();
+    if (path.size() < sizeof own_path)
+        std::memcpy(own_path, path.c_str(), path.size() + 1);
+    return self;
+}
+
+DWORD plat_posix::ExistingPath(const std::string& file, WCHAR* path, DWORD size)
+{
+    struct stat st;
+    std::u16string wide = utf16::Widen<char16_t>(file);
+    if (stat(file.c_str(), &st) != 0 || wide.size() >= size)
+        return 0;
+    path[wide.copy(path, wide.size())] = 0;
+    return static_cast<DWORD>(wide.size());
+}
+
+namespace QUILL_POSIX_SEAM {
+
+void InitLock(plat::LockStorage* lock)
+{
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(AsMutex(lock), &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+
+void EnterLock(plat::LockStorage* lock)
+{
+    pthread_mutex_lock(AsMutex(lock));
+}
+
+void LeaveLock(plat::LockStorage* lock)
+{
+    pthread_mutex_unlock(AsMutex(lock));
+}
+
+void DeleteLock(plat::LockStorage* lock)
+{
+    pthread_mutex_destroy(AsMutex(lock));
+}
+
+// O_EXCL refuses an existing file as CREATE_NEW does; without it the file is replaced as by
+// CREATE_ALWAYS. Windows' share mode also refuses a second writer while an output holds the
+// file (CreateUniqueFile then takes a numbered name); here an exclusive flock stands in among
+// our outputs (and programs that honour it), and the file is emptied only once it is held, so
+// a recording is never cut under its output. A device or a pipe, which cannot be emptied, is
+// left as it is; a file system without flock goes on without the lock.
+HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
+{
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL);
+    int fd = open(utf16::Narrow(path).c_str(), flags, 0666);
+    if (fd < 0)
+        return INVALID_HANDLE_VALUE;
+    // Apart from another holder, flock fails only on a file system without locks or when the
+    // kernel has no lock left (ENOLCK), neither of which a test can arrange.
+    bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;  // GCOVR_EXCL_BR_LINE
+    if (held || (overwrite && ftruncate(fd, 0) != 0 && errno != EINVAL)) {
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    return plat_posix::HandleOf(fd);
+}
+
+// The loop goes on after a write(2) that stopped short, so the output behaves as a synchronous
+// WriteFile does: all bytes or failure.
+BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
+{
+    std::size_t done;
+    bool ok = WriteAll(plat_posix::FdOf(file), data, size, &done);
+    *written = static_cast<DWORD>(done);
+    return ok ? TRUE : FALSE;
+}
+
+void CloseOutput(HANDLE file)
+{
+    close(plat_posix::FdOf(file));
+}
+
+// POSIX has no short names, and the load hook made the path absolute.
+DWORD OwnLongPath(HMODULE, WCHAR* path, DWORD size)
+{
+    return plat_posix::ExistingPath(own_path, path, size);
+}
+
+// glibc's dlopen hands out the object's link_map, as the load hook noted for the library
+// itself: loading its own file gives the same handle.
+HMODULE LoadModule(const WCHAR* path)
+{
+    return dlopen(utf16::Narrow(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+plat::Proc FindFunction(HMODULE module, const char* name)
+{
+    return reinterpret_cast<plat::Proc>(dlsym(module, name));
+}
+
+void ReleaseModule(HMODULE module)
+{
+    dlclose(module);
+}
+
+// As GetPrivateProfileIntW reads a number: the default when the key is missing or empty, else
+// an optional sign, "0x", "0o" or "0b" for a hexadecimal, octal or binary number (decimal
+// otherwise), digits up to the first other character, taken modulo 2^32 ("-1" is 0xFFFFFFFF).
+UINT ReadDataUnit(const WCHAR* file, UINT absent)
+{
+    std::u16string v;
+    if (!ReadKey(file, "DataUnit", &v) || v.empty())
+        return absent;
+    std::size_t i = v[0] == '-' || v[0] == '+' ? 1 : 0;
+    UINT base = 10;
+    if (i + 1 < v.size() && v[i] == '0') {
+        char16_t prefix = v[i + 1];
+        base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        i += base != 10 ? 2 : 0;
+    }
+    UINT n = 0;
+    for (; i < v.size(); ++i) {
+        UINT c = Folded(v[i]);
+        UINT digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : base;
+        if (digit >= base)
+            break;
+        n = n * base + digit;
+    }
+    return v[0] == '-' ? 0u - n : n;
+}
+
+void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
+{
+    std::u16string v;
+    ReadKey(file, "WritePlugin", &v);
+    if (size != 0)
+        value[v.copy(value, size - 1)] = 0;
+}
+
+// On Windows only the default "*" tells a missing key apart, so a value that begins with one
+// counts as missing here too: one settings file means the same on both systems.
+bool HasWritePlugin(const WCHAR* file)
+{
+    std::u16string v;
+    return ReadKey(file, "WritePlugin", &v) && (v.empty() || v[0] != '*');
+}
+
+void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
+{
+    WriteKey(file, "WritePlugin", writePlugin);
+    WriteKey(file, "DataUnit", dataUnit);
+}
+
+// xdg-open, or else $VISUAL or $EDITOR through the shell (which splits their arguments), as a
+// grandchild in a session of its own with its streams on /dev/null: nothing waits for the
+// editor and no zombie is left. Only a failed exec writes to the pipe: 42 when one started
+// (above 32, as for ShellExecuteW), 31 when none could, as for a type without an association.
+INT_PTR OpenForEditing(const WCHAR* path)
+{
+    std::string file = utf16::Narrow(path);
+    const char* editor = getenv("VISUAL");
+    if (editor == nullptr || *editor == 0)
+        editor = getenv("EDITOR");
+    std::string script = editor != nullptr && *editor != 0 ? editor + std::string(" \"$1\"") : "";
+    int report[2];
+    // GCOVR_EXCL_START: pipe and fork fail only when the system has no descriptor, process or
+    // memory left, and the children end in exec or _exit, which write no coverage data.
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return 0;
+    pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return 0;
+    }
+    if (child == 0) {
+        setsid();
+        if (fork() == 0) {
+            int null_fd = open("/dev/null", O_RDWR);
+            for (int fd = 0; fd < 3; ++fd)
+                dup2(null_fd, fd);
+            execlp("xdg-open", "xdg-open", file.c_str(), static_cast<char*>(nullptr));
+            if (!script.empty())
+                execl("/bin/sh", "sh", "-c", script.c_str(), "sh", file.c_str(),
+                      static_cast<char*>(nullptr));
+            _exit(write(report[1], "!", 1) == 1 ? 1 : 2);
+        }
+        _exit(0);
+    }
+    // GCOVR_EXCL_STOP
+    close(report[1]);
+    // Waiting for the child fails at once (ECHILD) in a host that ignores SIGCHLD, which has its
+    // children reaped for it; the pipe tells the outcome all the same.
+    // Either call fails with EINTR only when a signal the host catches arrives meanwhile,
+    // which no test can time.
+    int status;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
+    }
+    char failed;
+    ssize_t n;
+    while ((n = read(report[0], &failed, 1)) < 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
+    }
+    close(report[0]);
+    return n == 0 ? 42 : 31;
+}
+
+bool SamePath(const WCHAR* a, const WCHAR* b)
+{
+    std::size_t length = std::char_traits<WCHAR>::length(a);
+    return length == std::char_traits<WCHAR>::length(b) && SameFolded(a, b, length);
+}
+
+int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
+{
+    char number[16];
+    int length = std::snprintf(number, sizeof number, "-(%d)", n);
+    for (int i = 0; i < length; ++i)
+        out[i] = static_cast<WCHAR>(number[i]);
+    for (; *suffix != 0; ++suffix)
+        out[length++] = *suffix;
+    out[length] = 0;
+    return length;
+}
+
+}  // namespace QUILL_POSIX_SEAM

@@ -1,14 +1,12 @@
-// The POSIX implementation of Quill_Spread's seam under names of its own (plat_posix), so that
-// the library's platform file and a test's platform file can both forward to it: output handles
-// as file descriptors, the write-all loop, the profile functions of profile_posix.cpp, and the
-// load hook's note of the library's own file. A test's faults run through the same write loop.
+// What the POSIX side of Quill_Spread's seam shares beyond platform.h: handles as descriptors,
+// the write-all loop, the load hook's note of the own file, and the seam's calls as plat_posix,
+// the name a test program builds platform_posix.cpp under; its platform file defines the seam
+// and forwards to plat_posix whatever it does not fault.
 #pragma once
 
 #include "platform.h"
-#include "utf16_convert.h"
 
 #include <errno.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -46,20 +44,19 @@ bool WriteAllWith(WriteSome writeSome, const void* data, std::size_t size, std::
     return true;
 }
 
-inline bool WriteAll(int fd, const void* data, std::size_t size, std::size_t* written)
-{
-    return WriteAllWith([fd](const char* p, std::size_t n) { return write(fd, p, n); }, data,
-                        size, written);
-}
+// For the load hook: the module (its link_map, the handle dlopen gives for it) that holds
+// address. Its file's absolute path is noted now, while the working directory is still the one
+// the host loaded the library from; OwnLongPath reports it.
+HMODULE NoteLoadedModule(const void* address);
+// The path of an existing file (UTF-8) as OwnLongPath hands it out: its length, or 0 when the
+// file is missing or the path does not fit size units with its terminator.
+DWORD ExistingPath(const std::string& file, WCHAR* path, DWORD size);
 
-// Paths are UTF-8 where a file is opened.
-inline std::string Narrow(const WCHAR* s)
-{
-    return utf16::Narrow(s);
-}
-
-// The seam's calls that a test may take over, each with the contract of its namesake in
-// platform.h; the rest of the seam is defined directly in posix_system.cpp and profile_posix.cpp.
+// The calls of platform.h, with their contracts, as a test program's build defines them.
+void InitLock(plat::LockStorage* lock);
+void EnterLock(plat::LockStorage* lock);
+void LeaveLock(plat::LockStorage* lock);
+void DeleteLock(plat::LockStorage* lock);
 HANDLE CreateOutputFile(const WCHAR* path, bool overwrite);
 BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written);
 void CloseOutput(HANDLE file);
@@ -67,25 +64,12 @@ DWORD OwnLongPath(HMODULE self, WCHAR* path, DWORD size);
 HMODULE LoadModule(const WCHAR* path);
 plat::Proc FindFunction(HMODULE module, const char* name);
 void ReleaseModule(HMODULE module);
-
-// The path of an existing file (UTF-8) as OwnLongPath hands it out: its length, or 0 when the
-// file is missing or the path does not fit size units with its terminator.
-DWORD ExistingPath(const std::string& file, WCHAR* path, DWORD size);
-
-// Copies text into a buffer of size units the way the Windows profile calls do: cut to
-// size - 1 units, always terminated. Returns the units copied.
-DWORD CopyOut(const std::u16string& text, WCHAR* out, DWORD size);
-
-// profile_posix.cpp: the Windows profile functions over the same file syntax.
-UINT ProfileInt(const WCHAR* section, const WCHAR* key, int fallback, const WCHAR* file);
-DWORD ProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* fallback, WCHAR* value,
-                    DWORD size, const WCHAR* file);
-BOOL WriteProfileString(const WCHAR* section, const WCHAR* key, const WCHAR* value,
-                        const WCHAR* file);
-
-// For the load hook: the module (its link_map, the handle dlopen gives for it) that holds
-// address. Its file's absolute path is noted now, while the working directory is still the one
-// the host loaded the library from; OwnLongPath reports it.
-HMODULE NoteLoadedModule(const void* address);
+UINT ReadDataUnit(const WCHAR* file, UINT absent);
+void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size);
+bool HasWritePlugin(const WCHAR* file);
+void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit);
+INT_PTR OpenForEditing(const WCHAR* file);
+bool SamePath(const WCHAR* a, const WCHAR* b);
+int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix);
 
 }  // namespace plat_posix

@@ -2,6 +2,7 @@
 // path, LoadLibraryW, the profile functions, ShellExecuteW, lstrcmpiW and wsprintfW. Only
 // KERNEL32, USER32 and SHELL32 are used: the library has no C runtime.
 #include "platform.h"
+#include "state.h"
 
 #include <shellapi.h>
 
@@ -62,13 +63,13 @@ void plat::CloseOutput(HANDLE file)
 DWORD plat::OwnLongPath(HMODULE self, WCHAR* path, DWORD size)
 {
     // The module's file as the loader knows it, which may be a short (8.3) or relative-looking
-    // spelling; 512 units is the longest path the library keeps anywhere.
-    WCHAR work[512];
-    DWORD length = GetModuleFileNameW(self, work, 512);
+    // spelling; MAX_SAVE_PATH is the longest path the library keeps anywhere.
+    WCHAR work[MAX_SAVE_PATH];
+    DWORD length = GetModuleFileNameW(self, work, MAX_SAVE_PATH);
     // It fails only for a handle of no loaded module, and self is the library's own.
     if (length == 0)  // GCOVR_EXCL_LINE
         return 0;     // GCOVR_EXCL_LINE
-    if (length >= 512)  // cut to fit
+    if (length >= MAX_SAVE_PATH)  // cut to fit
         return 0;
     // The size needed when it does not fit, 0 on failure: either way no path.
     DWORD longLength = GetLongPathNameW(work, path, size);

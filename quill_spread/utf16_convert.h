@@ -24,22 +24,11 @@ std::string Narrow(const Unit* s)
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        char bytes[4];
-        std::size_t n;
-        if (c < 0x80) {
-            bytes[0] = static_cast<char>(c);
-            n = 1;
-        } else if (c < 0x800) {
-            bytes[0] = static_cast<char>(0xC0 | (c >> 6));
-            n = 2;
-        } else if (c < 0x10000) {
-            bytes[0] = static_cast<char>(0xE0 | (c >> 12));
-            n = 3;
-        } else {
-            bytes[0] = static_cast<char>(0xF0 | (c >> 18));
-            n = 4;
-        }
-        // The continuation bytes carry six bits each, the last byte the lowest.
+        // The lead byte marks the length and carries the highest bits; each continuation byte
+        // carries six, the last byte the lowest.
+        static const unsigned lead[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+        std::size_t n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        char bytes[4] = {static_cast<char>(lead[n] | (c >> (6 * (n - 1))))};
         for (std::size_t k = n - 1; k > 0; --k, c >>= 6)
             bytes[k] = static_cast<char>(0x80 | (c & 0x3F));
         // The only edge here is an allocation failure's exception; gcov labels it so only in the
@@ -62,22 +51,13 @@ std::basic_string<Unit> Widen(const std::string& s)
     std::basic_string<Unit> out;
     std::size_t i = 0;
     while (i < s.size()) {
+        // The lead byte tells how many continuation bytes follow, and carries the highest bits;
+        // a continuation byte or one that UTF-8 never uses leads nothing.
+        static const unsigned char lead_bits[4] = {0x7F, 0x1F, 0x0F, 0x07};
         unsigned char b = static_cast<unsigned char>(s[i]);
-        std::size_t extra = 0;
-        std::uint32_t c = b;
-        bool valid = true;
-        if ((b & 0xE0) == 0xC0) {
-            extra = 1;
-            c = b & 0x1Fu;
-        } else if ((b & 0xF0) == 0xE0) {
-            extra = 2;
-            c = b & 0x0Fu;
-        } else if ((b & 0xF8) == 0xF0) {
-            extra = 3;
-            c = b & 0x07u;
-        } else if (b >= 0x80) {
-            valid = false;  // a continuation byte or one that UTF-8 never uses
-        }
+        bool valid = b < 0x80 || (b & 0xE0) == 0xC0 || (b & 0xF0) == 0xE0 || (b & 0xF8) == 0xF0;
+        std::size_t extra = !valid || b < 0xC0 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+        std::uint32_t c = b & lead_bits[extra];
         std::size_t k = 1;
         for (; k <= extra && i + k < s.size() && (s[i + k] & 0xC0) == 0x80; ++k)
             c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);

@@ -1,8 +1,8 @@
-// Fuzz target: the settings files of the POSIX build. The input gives a profile file's content
-// (any bytes, or no file at all) and a few keys to write; every read must survive any content,
-// and each write of a key whose name and value a profile file can hold must read back as
-// written (also cut to a small buffer, and as a number by the rules of the Windows profile
-// functions), must leave every other key as it was, and must change nothing when repeated.
+// Fuzz target: the settings file of the POSIX build. The input gives the file's content (any
+// bytes, or no file at all) and a few pairs of values for WritePlugin and DataUnit to write;
+// every read must survive any content, and each value a settings line can hold must read back
+// as written (also cut to a small buffer, and as a number by the rules of the Windows profile
+// functions). A write must keep every other line, and must change nothing when repeated.
 #include "fuzz_support.h"
 #include "platform_posix.h"
 #include "utf16_convert.h"
@@ -22,7 +22,7 @@ namespace {
 using fuzz_support::Oracle;
 using U16 = std::u16string;
 
-U16 file;  // the profile file, as the library names it
+U16 file;  // the settings file, as the library names it
 
 std::string Show(const U16& s)
 {
@@ -35,33 +35,18 @@ std::string FileBytes()
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Names and keys are matched ignoring ASCII case.
-bool SameName(const U16& a, const U16& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z')
-            x = static_cast<char16_t>(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z')
-            y = static_cast<char16_t>(y - u'A' + u'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 bool Blank(char16_t c)
 {
     return c == u' ' || c == u'\t' || c == u'\r';
 }
 
-// Text a line of the file keeps as it is: no line break, no blanks at either end (they are
-// trimmed), no unpaired surrogate (not representable in UTF-8).
-bool Plain(const U16& s)
+// A value a line of the file keeps as it is: no line break, no blanks at either end (they are
+// trimmed), no unpaired surrogate (not representable in UTF-8), no pair of quotes around it.
+bool Writable(const U16& s)
 {
     if (!s.empty() && (Blank(s.front()) || Blank(s.back())))
+        return false;
+    if (s.size() >= 2 && (s[0] == u'"' || s[0] == u'\'') && s.back() == s[0])
         return false;
     for (std::size_t i = 0; i < s.size(); ++i) {
         char16_t c = s[i];
@@ -77,22 +62,33 @@ bool Plain(const U16& s)
     return true;
 }
 
-bool Writable(const U16& section, const U16& key, const U16& value)
+// The file's lines but those that set one of the two keys (in any case, with any blanks).
+std::vector<std::string> OtherLines(const std::string& text)
 {
-    bool quoted = value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') &&
-                  value.back() == value[0];
-    return Plain(section) && section.find(u']') == U16::npos && Plain(key) && !key.empty() &&
-           key.find(u'=') == U16::npos && key[0] != u';' && key[0] != u'[' && Plain(value) &&
-           !quoted;
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != '\n') {
+            line += static_cast<char>(text[i] >= 'A' && text[i] <= 'Z' ? text[i] + 32 : text[i]);
+            continue;
+        }
+        std::string key = line.substr(0, line.find('='));
+        key.erase(0, key.find_first_not_of(" \t\r"));
+        key.erase(key.find_last_not_of(" \t\r") + 1);
+        if (line.find('=') == std::string::npos || (key != "writeplugin" && key != "dataunit"))
+            lines.push_back(line);
+        line.clear();
+    }
+    return lines;
 }
 
 // The number a value gives, by the rules of the Windows profile functions: the default when it
 // is empty; else an optional sign, then "0x", "0o" or "0b" for base 16, 8 or 2 (10 otherwise),
 // digits of that base up to the first other character, all taken modulo 2^32.
-UINT NumberOf(const U16& value, int fallback)
+UINT NumberOf(const U16& value, UINT fallback)
 {
     if (value.empty())
-        return static_cast<UINT>(fallback);
+        return fallback;
     std::size_t i = 0;
     bool negative = value[0] == u'-';
     if (value[0] == u'-' || value[0] == u'+')
@@ -121,38 +117,25 @@ UINT NumberOf(const U16& value, int fallback)
     return static_cast<UINT>(negative ? (0x100000000u - n) % 0x100000000u : n);
 }
 
-U16 Read(const U16& section, const U16& key, const U16& fallback, std::size_t capacity)
+U16 Read(std::size_t capacity)
 {
     std::vector<WCHAR> buf(capacity + 1, u'#');
-    DWORD n = plat_posix::ProfileString(section.c_str(), key.c_str(), fallback.c_str(), buf.data(),
-                                        static_cast<DWORD>(capacity), file.c_str());
+    plat_posix::ReadWritePlugin(file.c_str(), buf.data(), static_cast<DWORD>(capacity));
     if (capacity == 0) {
-        if (n != 0 || buf[0] != u'#')
+        if (buf[0] != u'#')
             Oracle("a read into no room wrote something");
         return U16();
     }
-    if (n >= capacity || buf[n] != 0 || buf[capacity] != u'#')
-        Oracle("a read of " + Show(key) + " into " + std::to_string(capacity) +
-               " units is not terminated within them");
+    std::size_t n = U16(buf.data(), capacity).find(u'\0');
+    if (n == U16::npos || buf[capacity] != u'#')
+        Oracle("a read into " + std::to_string(capacity) + " units is not terminated within them");
     return U16(buf.data(), n);
 }
-
-struct Name {
-    U16 section;
-    U16 key;
-};
 
 U16 Text(FuzzedDataProvider& in, std::size_t longest)
 {
     U16 s = utf16::Widen<char16_t>(in.ConsumeRandomLengthString(longest));
     return s.substr(0, s.find(u'\0'));
-}
-
-U16 Pick(FuzzedDataProvider& in, const std::vector<U16>& pool)
-{
-    if (in.ConsumeBool())
-        return pool[in.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)];
-    return Text(in, 16);
 }
 
 }  // namespace
@@ -169,59 +152,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         unlink(path.c_str());
     }
 
-    // The keys watched: every key of these sections, and each key written before.
-    const std::vector<U16> sections = {u"SET", u"set", u"A", u"b"};
-    const std::vector<U16> keys = {u"WritePlugin", u"DataUnit", u"k", u"K", u"x"};
-    std::vector<Name> names;
-    for (const U16& s : sections) {
-        for (const U16& k : keys)
-            names.push_back({s, k});
-    }
     for (int op = 0; op < 6 && in.remaining_bytes() > 0; ++op) {
-        U16 section = Pick(in, sections);
-        U16 key = Pick(in, keys);
-        U16 value = in.ConsumeBool() ? Text(in, 64) : Text(in, 12);
-        int fallback = in.ConsumeIntegral<int>();
+        U16 plugin = in.ConsumeBool() ? Text(in, 64) : Text(in, 12);
+        U16 unit = Text(in, 12);
+        UINT fallback = in.ConsumeIntegral<UINT>();
+        // Reading survives any content.
+        Read(4096);
+        plat_posix::HasWritePlugin(file.c_str());
+        plat_posix::ReadDataUnit(file.c_str(), fallback);
 
-        // Each of them as it reads now; reading survives any content.
-        std::vector<U16> before;
-        for (const Name& n : names)
-            before.push_back(Read(n.section, n.key, u"<none>", 4096));
-        plat_posix::ProfileInt(section.c_str(), key.c_str(), fallback, file.c_str());
-
-        BOOL wrote = plat_posix::WriteProfileString(section.c_str(), key.c_str(), value.c_str(),
-                                                    file.c_str());
-        if (!Writable(section, key, value))
+        std::vector<std::string> others = OtherLines(FileBytes());
+        plat_posix::WriteSettings(file.c_str(), plugin.c_str(), unit.c_str());
+        if (!Writable(plugin) || !Writable(unit))
             continue;  // written all the same; only reading it must not fail
-        std::string what = "[" + utf16::Narrow(section.c_str()) + "] " + Show(key) + "=" +
-                           Show(value) + ": ";
-        if (!wrote)
-            Oracle(what + "the write failed");
-        U16 got = Read(section, key, u"<none>", value.size() + 1);
-        if (got != value)
-            Oracle(what + "reads back as " + Show(got));
-        for (std::size_t cut = 1; cut <= value.size(); cut += 1 + cut / 2) {
-            if (Read(section, key, u"", cut) != value.substr(0, cut - 1))
+        std::string what = "WritePlugin=" + Show(plugin) + " DataUnit=" + Show(unit) + ": ";
+        U16 got = Read(plugin.size() + 1);
+        if (got != plugin)
+            Oracle(what + "WritePlugin reads back as " + Show(got));
+        for (std::size_t cut = 1; cut <= plugin.size(); cut += 1 + cut / 2) {
+            if (Read(cut) != plugin.substr(0, cut - 1))
                 Oracle(what + "read into " + std::to_string(cut) + " units is not its start");
         }
-        UINT number = plat_posix::ProfileInt(section.c_str(), key.c_str(), fallback, file.c_str());
-        if (number != NumberOf(value, fallback))
-            Oracle(what + "reads as the number " + std::to_string(number) + ", expected " +
-                   std::to_string(NumberOf(value, fallback)));
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            const Name& n = names[i];
-            if (SameName(n.section, section) && SameName(n.key, key))
-                continue;
-            U16 now = Read(n.section, n.key, u"<none>", 4096);
-            if (now != before[i])
-                Oracle(what + "changed [" + utf16::Narrow(n.section.c_str()) + "] " + Show(n.key) +
-                       " from " + Show(before[i]) + " to " + Show(now));
-        }
+        if (plat_posix::HasWritePlugin(file.c_str()) != (plugin.empty() || plugin[0] != u'*'))
+            Oracle(what + "the key's presence is told wrongly");
+        UINT number = plat_posix::ReadDataUnit(file.c_str(), fallback);
+        if (number != NumberOf(unit, fallback))
+            Oracle(what + "DataUnit reads as " + std::to_string(number) + ", expected " +
+                   std::to_string(NumberOf(unit, fallback)));
+        // Every other line is still there, in its order.
         std::string after = FileBytes();
-        plat_posix::WriteProfileString(section.c_str(), key.c_str(), value.c_str(), file.c_str());
+        std::vector<std::string> now = OtherLines(after);
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < now.size() && k < others.size(); ++i)
+            k += now[i] == others[k] ? 1 : 0;
+        if (k < others.size())
+            Oracle(what + "lost the line \"" + others[k] + "\"");
+        plat_posix::WriteSettings(file.c_str(), plugin.c_str(), unit.c_str());
         if (FileBytes() != after)
             Oracle(what + "writing it again changed the file");
-        names.push_back({section, key});
     }
     return 0;
 }

@@ -140,14 +140,24 @@ TEST_F(SaveTest, all_numbered_names_taken_fails_with_empty_path)
     EXPECT_EQ(lib.SavePath(id), Path("full-(998).ts"));
 }
 
+// An empty name fails as one that cannot be created does; tried as a file all the same, it
+// would end as "-(1)" in the host's current folder.
 TEST_F(SaveTest, failed_start_clears_the_reported_path)
 {
+    const std::filesystem::path host_folder = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::u8path(dir.path()));
     WStr good = Path("good.ts");
-    ASSERT_TRUE(q.StartSave(id, good.c_str(), 0, 0));
-    WStr impossible = Path("no-such-dir" + Sep() + "x.ts");
-    EXPECT_FALSE(q.StartSave(id, impossible.c_str(), 0, 0));
-    EXPECT_EQ(lib.SavePath(id), WStr());
-    EXPECT_FALSE(HeldForWriting(N(good)));  // the first save was stopped
+    WCHAR empty[64] = {};
+    DWORD out = 0;
+    for (const WStr& failing : {Path("no-such-dir" + Sep() + "x.ts"), WStr()}) {
+        ASSERT_TRUE(q.StartSave(id, good.c_str(), 1, 0));
+        EXPECT_FALSE(q.DuplicateSave(good.c_str(), &out, empty, 64, 0, 0));
+        EXPECT_FALSE(q.StartSave(id, failing.c_str(), 0, 0));
+        EXPECT_EQ(lib.SavePath(id), WStr());
+        EXPECT_FALSE(HeldForWriting(N(good)));  // the first save was stopped
+    }
+    std::filesystem::current_path(host_folder);
+    EXPECT_FALSE(FileExists(dir.File("-(1)")));
 }
 
 TEST_F(SaveTest, second_start_closes_the_first_file)
@@ -162,22 +172,6 @@ TEST_F(SaveTest, second_start_closes_the_first_file)
     EXPECT_EQ(lib.SavePath(id), second);
     EXPECT_TRUE(q.StopSave(id));
     EXPECT_FALSE(HeldForWriting(N(second)));
-}
-
-// An empty name is no file: tried anyway, it would end as "-(1)" in the host's current folder.
-TEST_F(SaveTest, empty_names_are_refused)
-{
-    const std::filesystem::path host_folder = std::filesystem::current_path();
-    std::filesystem::current_path(std::filesystem::u8path(dir.path()));
-    WStr file = Path("main.ts");
-    ASSERT_TRUE(q.StartSave(id, file.c_str(), 0, 0));
-    WCHAR empty[64] = {};
-    DWORD out = 0;
-    EXPECT_FALSE(q.DuplicateSave(file.c_str(), &out, empty, 64, 0, 0));
-    EXPECT_FALSE(q.StartSave(id, empty, 0, 0));
-    std::filesystem::current_path(host_folder);
-    EXPECT_EQ(lib.SavePath(id), WStr());
-    EXPECT_FALSE(FileExists(dir.File("-(1)")));
 }
 
 // A file path exactly length units long, in folders made for it; the file does not exist.

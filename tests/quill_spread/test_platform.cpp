@@ -1,11 +1,11 @@
-// The platform file of the in-process tests, in place of platform_posix.cpp: the outputs, the
-// library's own path and module loading, bound to the POSIX implementation and taken over on
-// request. The rest of the seam comes from quill_spread_posix as in the library. See
-// test_platform.h.
+// The platform file of the in-process tests, in place of platform_posix.cpp: every call of the
+// seam forwards to the POSIX implementation (plat_posix), but outputs, the library's own path
+// and module loading are taken over on request. See test_platform.h.
 #include "test_platform.h"
 
 #include "controls.h"
 #include "platform_posix.h"
+#include "utf16_convert.h"
 
 #include <errno.h>
 #include <unistd.h>
@@ -44,6 +44,11 @@ struct Loaded {
 } loaded;
 
 }  // namespace
+
+void plat::InitLock(LockStorage* lock) { plat_posix::InitLock(lock); }
+void plat::EnterLock(LockStorage* lock) { plat_posix::EnterLock(lock); }
+void plat::LeaveLock(LockStorage* lock) { plat_posix::LeaveLock(lock); }
+void plat::DeleteLock(LockStorage* lock) { plat_posix::DeleteLock(lock); }
 
 HANDLE plat::CreateOutputFile(const WCHAR* path, bool overwrite)
 {
@@ -94,7 +99,7 @@ DWORD plat::OwnLongPath(HMODULE self, WCHAR* path, DWORD size)
 
 HMODULE plat::LoadModule(const WCHAR* path)
 {
-    std::string file = plat_posix::Narrow(path);
+    std::string file = utf16::Narrow(path);
     auto found = provided.find(file.substr(file.find_last_of('/') + 1));
     if (found == provided.end())
         return plat_posix::LoadModule(path);
@@ -118,6 +123,26 @@ void plat::ReleaseModule(HMODULE module)
         plat_posix::ReleaseModule(module);
     else
         own->held = false;
+}
+
+UINT plat::ReadDataUnit(const WCHAR* file, UINT absent)
+{
+    return plat_posix::ReadDataUnit(file, absent);
+}
+void plat::ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size)
+{
+    plat_posix::ReadWritePlugin(file, value, size);
+}
+bool plat::HasWritePlugin(const WCHAR* file) { return plat_posix::HasWritePlugin(file); }
+void plat::WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit)
+{
+    plat_posix::WriteSettings(file, writePlugin, dataUnit);
+}
+INT_PTR plat::OpenForEditing(const WCHAR* file) { return plat_posix::OpenForEditing(file); }
+bool plat::SamePath(const WCHAR* a, const WCHAR* b) { return plat_posix::SamePath(a, b); }
+int plat::FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
+{
+    return plat_posix::FormatNumbered(out, n, suffix);
 }
 
 namespace test_platform {
