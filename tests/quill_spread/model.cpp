@@ -922,10 +922,8 @@ void Model::Impl::DoAdd()
                              &buf[0], capacity, mode, param);
     ModelCtrl* c = nulls != 0 ? nullptr : FindByPath(primary);
     std::size_t k = 0;
-    if (c != nullptr) {
-        while (k < c->outputs.size() && c->outputs[k].live)
-            ++k;
-    }
+    while (c != nullptr && k < c->outputs.size() && c->outputs[k].live)
+        ++k;
     if (c == nullptr || k == outputs_max) {
         Same(got, 0, "result");
         Same(out, unset, "output id");
@@ -987,10 +985,8 @@ void Model::Impl::DoFeed()
 
     // The writes this buffer makes, in order, and which of them fail or stop short.
     std::size_t writes = 0;
-    if (c != nullptr) {
-        for (const ModelOutput& o : c->outputs)
-            writes += o.live && Skip(*c, o) < size ? 1 : 0;
-    }
+    for (std::size_t k = 0; c != nullptr && k < c->outputs.size(); ++k)
+        writes += c->outputs[k].live && Skip(*c, c->outputs[k]) < size ? 1 : 0;
     std::vector<test_platform::WriteFault> plan(writes);
     std::string faults;
     bool failing = Chance(10);
