@@ -705,28 +705,28 @@ void Model::Impl::Act()
     Chance(80) ? DoName() : Chance(50) ? DoSetting() : Chance(80) ? DoSettings() : DoCrowd();
 }
 
+// Now and then the host opens recordings until the table is full, and one more.
 void Model::Impl::DoCreate()
 {
-    bool null_id = Chance(3);
-    last_ = null_id ? "CreateCtrl(null)" : "CreateCtrl";
-    Dword id = 0;
-    Bool got = CreateCtrl(null_id ? nullptr : &id);
-    std::uint32_t index = 0;
-    while (index < controls && ctrls_[index].inUse)
-        ++index;
-    if (null_id || index == controls) {
-        Same(got, 0, "result");
-        Same(id, 0, "id");
-        return;
+    for (Dword burst = Chance(5) ? controls + 1 : 1; burst > 0 && failure_.empty(); --burst) {
+        bool null_id = Chance(3);
+        last_ = null_id ? "CreateCtrl(null)" : "CreateCtrl";
+        Dword id = 0;
+        Bool got = CreateCtrl(null_id ? nullptr : &id);
+        std::uint32_t index = 0;
+        while (index < controls && ctrls_[index].inUse)
+            ++index;
+        bool made = !null_id && index < controls;
+        if (made && !AnyInUse())
+            Bind();
+        Same(got, made, "result");
+        Same(id, made ? index + 1 : 0, "id");
+        if (made) {
+            ctrls_[index].inUse = true;
+            ctrls_[index].outputs.clear();
+            ctrls_[index].savePath.clear();
+        }
     }
-    if (!AnyInUse())
-        Bind();
-    Same(got, 1, "result");
-    Same(id, index + 1, "id");
-    ModelCtrl& c = ctrls_[index];
-    c.inUse = true;
-    c.outputs.clear();
-    c.savePath.clear();
 }
 
 void Model::Impl::DoName()
