@@ -29,9 +29,11 @@ BOOL FeedOutputs(CtrlSlot& slot, const BYTE* data, DWORD size, DWORD* writeSize)
     }
     if (!any)
         return FALSE;  // not accepted: the stream position stays
-    // size % unit first, then the sum in 64 bits: both terms stay below a unit, which may be
-    // above 2^31 (a DataUnit of -5 reads as 4294967291), so their sum may not fit 32 bits.
-    slot.unitOffset = static_cast<DWORD>((ULONGLONG{offset} + size % unit) % unit);
+    // Both offset and size % unit stay below a unit, which may be above 2^31 (a DataUnit of -5
+    // reads as 4294967291): their sum may not fit 32 bits, so it is reduced without being
+    // formed (a 64-bit remainder would need a runtime helper on x86).
+    const DWORD rest = size % unit;
+    slot.unitOffset = offset >= unit - rest ? offset - (unit - rest) : offset + rest;
     *writeSize = size;
     return TRUE;
 }

@@ -365,32 +365,37 @@ INT_PTR OpenForEditing(const WCHAR* path)
     if (child == 0) {
         setsid();
         if (fork() == 0) {
+            // Only the pipe stays open here: a copy of an output would keep the file's lock.
+            int keep = fcntl(report[1], F_DUPFD_CLOEXEC, 3);
             int null_fd = open("/dev/null", O_RDWR);
             for (int fd = 0; fd < 3; ++fd)
                 dup2(null_fd, fd);
+            close_range(3, keep - 1, 0);
+            close_range(keep + 1, ~0u, 0);
             execlp("xdg-open", "xdg-open", file.c_str(), static_cast<char*>(nullptr));
             if (!script.empty())
                 execl("/bin/sh", "sh", "-c", script.c_str(), "sh", file.c_str(),
                       static_cast<char*>(nullptr));
-            _exit(write(report[1], "!", 1) == 1 ? 1 : 2);
+            _exit(write(keep, "!", 1) == 1 ? 1 : 2);
         }
         _exit(0);
     }
     // GCOVR_EXCL_STOP
     close(report[1]);
-    // Waiting for the child fails at once (ECHILD) in a host that ignores SIGCHLD, which has its
-    // children reaped for it; the pipe tells the outcome all the same.
-    // Either call fails with EINTR only when a signal the host catches arrives meanwhile,
-    // which no test can time.
+    // Once the child has gone, only the grandchild holds copies of outputs, and the pipe ends
+    // when it has started the opener or given up. Waiting fails at once (ECHILD) in a host that
+    // ignores SIGCHLD, which has its children reaped for it. Either call fails with EINTR only
+    // when a signal the host catches arrives meanwhile, which no test can time.
     int status;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
     }
-    char failed;
+    char byte;
     ssize_t n;
-    while ((n = read(report[0], &failed, 1)) < 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
-    }
+    int failed = 0;
+    while ((n = read(report[0], &byte, 1)) > 0 || (n < 0 && errno == EINTR))  // GCOVR_EXCL_BR_LINE
+        failed |= static_cast<int>(n > 0);
     close(report[0]);
-    return n == 0 ? 42 : 31;
+    return failed == 0 ? 42 : 31;
 }
 
 bool SamePath(const WCHAR* a, const WCHAR* b)
