@@ -46,26 +46,33 @@ TEST(RingWait, blocked_consumer_stops_reader_below_one_chunk_free)
     }
 }
 
-TEST(RingWait, tail_before_ring_end_waits_for_a_whole_chunk_while_input_runs)
+// Input pauses inside a read, so the one that waits for an event is the writer; by then it must
+// have written exactly what it may while input runs. A ring of 1000000 bytes has fifteen whole
+// chunks and a 16960-byte tail before its end: paused just after the tail, the tail alone is not
+// enough to write (the recording reports any write that is not a whole chunk). An initial fill
+// of two chunks, paused with exactly that much read: the fill is reached, not one byte more is
+// needed, and once output has begun the fill holds nothing back, so both chunks go out.
+TEST(RingWait, writer_paused_input_writes_all_whole_chunks_it_may)
 {
-    counting_platform::Reset();
-    // A ring of 1000000 bytes: fifteen whole chunks and a 16960-byte tail before its end. Input
-    // pauses just after the tail was read, inside a read, with the ring nearly empty, so the one
-    // that waits for an event is the writer: the tail alone is not enough to write while input
-    // runs (the recording reports any write that is not a whole chunk).
-    const std::uint64_t ring_size = 1000000;
-    const std::size_t input = 3 * 1000000;
-    RecordingIo io({ring_size, 0}, test_support::PatternBytes(input, 7));
-    io.StallInputAt(ring_size);
-    int code = -1;
-    std::thread run([&] { code = brimtank::RunRing({ring_size, 0}, io); });
-    EXPECT_TRUE(WaitUntil([&] { return io.OutTotal() >= 15 * io_chunk && OneWaits(); }, 20000));
-    EXPECT_EQ(io.OutTotal(), 15 * io_chunk);
-    io.Release();
-    run.join();
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(io.OutTotal(), input);
-    EXPECT_TRUE(io.Faults().empty()) << Describe(io.Faults());
+    struct Case { std::uint64_t ring_size, fill, pause_at, written; };
+    const Case cases[] = {{1000000, 0, 1000000, 15 * io_chunk},
+                          {4 * io_chunk, 2 * io_chunk, 2 * io_chunk, 2 * io_chunk}};
+    for (const Case& c : cases) {
+        counting_platform::Reset();
+        const std::size_t input = 3 * 1000000;
+        RecordingIo io({c.ring_size, c.fill}, test_support::PatternBytes(input, 7));
+        io.StallInputAt(c.pause_at);
+        int code = -1;
+        std::thread run([&] { code = brimtank::RunRing({c.ring_size, c.fill}, io); });
+        EXPECT_TRUE(WaitUntil([&] { return io.OutTotal() >= c.written && OneWaits(); }, 20000))
+            << "fill " << c.fill;
+        EXPECT_EQ(io.OutTotal(), c.written) << "fill " << c.fill;
+        io.Release();
+        run.join();
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(io.OutTotal(), input);
+        EXPECT_TRUE(io.Faults().empty()) << Describe(io.Faults());
+    }
 }
 
 }  // namespace

@@ -4,10 +4,10 @@
 // The model drives the portable core linked into the test program over the test seam: each
 // step is one call of an export with chosen ids, sizes, paths, removals and faults (failed or
 // shortened output writes, a lost library path, a nested plug-in inside the test program that
-// fails the calls chosen for it), and after every call the result, the control table, the bytes
-// every output received and the calls the nested plug-in saw are compared with what the model
-// expects. Settings files switch between direct-file mode (files in the run's folder) and
-// nested mode whenever the last control is deleted.
+// fails the calls chosen for it), and after every call the result, the path every control
+// reports, the bytes every output received and the calls the nested plug-in saw are compared
+// with what the model expects. Settings files switch between direct-file mode (files in the
+// run's folder) and nested mode whenever the last control is deleted.
 #pragma once
 
 #include <cstddef>
