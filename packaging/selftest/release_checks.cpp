@@ -2,16 +2,10 @@
 // with the trial programs of the self-test, on copies in a work folder of its own under the
 // temporary folder. Nothing in the release folder is changed.
 #include "checks.h"
-#include "files.h"
 #include "pe_image.h"
-#include "report.h"
-#include "win_process.h"
-
-#include <winsafer.h>
+#include "release_checks.h"
 
 #include <cwchar>
-#include <functional>
-#include <map>
 
 namespace selftest {
 namespace {
@@ -28,7 +22,6 @@ const wchar_t* const work_folder = L"the work folder";
 const wchar_t* const stream = L"the stream";
 const wchar_t* const recording = L"the recording";
 const wchar_t* const nested_save = L"the nested save";
-const wchar_t* const proxy_window = L"the proxy's window";
 // What the files of the checks take, with room to spare.
 constexpr unsigned long long work_space = 64ull << 20;
 
@@ -38,10 +31,6 @@ constexpr unsigned long long work_space = 64ull << 20;
 constexpr unsigned long long stream_bytes = 14000ull * 188;
 const wchar_t* const join_at = L"751900";   // 4000 * 188 - 100
 const wchar_t* const leave_at = L"1880000"; // 10000 * 188
-
-// Waiting times that only a hang reaches.
-constexpr DWORD short_wait = 10000;
-constexpr DWORD long_wait = 120000;
 
 std::wstring OwnFolder()
 {
@@ -83,60 +72,6 @@ HANDLE OpenForChild(const std::wstring& path, bool write)
                        write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-struct Ran {
-    bool started = false;
-    bool finished = false;       // false: it ran past its time and was ended
-    DWORD code = 0;
-    std::string output;          // its standard output
-    std::wstring cause;          // why it did not start
-};
-
-// Runs a program with standard output captured and waits for its end (at most milliseconds).
-Ran RunCaptured(const std::wstring& program, const std::vector<std::wstring>& args,
-                DWORD milliseconds, HANDLE token = nullptr)
-{
-    Ran ran;
-    HANDLE read = nullptr, write = nullptr;
-    HANDLE none = OpenForChild(L"NUL", false);
-    if (!CreatePipe(&read, &write, nullptr, 0)) {
-        ran.cause = L"cannot make a pipe: " + SystemMessage(GetLastError());
-    } else {
-        Child child;
-        StartOptions options;
-        options.in = none;
-        options.out = write;
-        options.err = none;
-        options.token = token;
-        ran.started = child.Start(program, args, options, &ran.cause);
-        CloseHandle(write);
-        if (ran.started) {
-            // The output is a few lines, well within the pipe's buffer: wait first, then read.
-            ran.finished = child.Finish(milliseconds);
-            ran.code = child.ExitCode();
-            char piece[4096];
-            DWORD got;
-            while (ReadFile(read, piece, sizeof piece, &got, nullptr) && got > 0)
-                ran.output.append(piece, got);
-        }
-        CloseHandle(read);
-    }
-    CloseHandle(none);
-    return ran;
-}
-
-bool RunsElevated()
-{
-    HANDLE token = nullptr;
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    bool elevated = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-                    GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation,
-                                        &size) &&
-                    elevation.TokenIsElevated != 0;
-    if (token != nullptr)
-        CloseHandle(token);
-    return elevated;
-}
 
 // The folders where the release may be, seen from the self-test's own folder: the one above
 // (the self-test zip unpacked into the release folder), or, after Explorer's "Extract All" put
@@ -195,42 +130,6 @@ bool WaitForLine(const std::wstring& path, const std::string& begin, const Child
     }
 }
 
-// A program's exit code and what it means, for the cause of a failed check.
-std::wstring ExitText(const std::wstring& program, DWORD code)
-{
-    struct Meaning {
-        const wchar_t* program;
-        DWORD code;
-        const wchar_t* text;
-    };
-    static const Meaning meanings[] = {
-        {L"brimtank", 0, L"its input ended and it wrote what it had, or a write failed"},
-        {L"brimtank", 1, L"a stream could not be switched to binary mode, or its ring, an event "
-                         L"or its writer thread could not be made"},
-        {L"tailgrip", 0, L"the idle time ran out, or a write to its output failed"},
-        {L"tailgrip", 1, L"its output could not be switched to binary mode, the p value is out of "
-                         L"range, the file does not open, or the start position cannot be set"},
-        {L"hopover", 0, L"the file was copied to its end"},
-        {L"hopover", 1, L"a stream could not be switched to binary mode, a write fell short, or "
-                        L"the file could not be opened or positioned"},
-        {L"quill_record_host", 0, L"the save started and every buffer was taken"},
-        {L"quill_record_host", 1, L"the save did not start, or a buffer was refused"},
-        {L"quill_ts_generate", 0, L"the stream was written"},
-    };
-    std::wstring text = program + L".exe ended with exit code ";
-    if (code >= 0xC0000000u) {
-        wchar_t hex[16];
-        std::swprintf(hex, 16, L"0x%08lX", static_cast<unsigned long>(code));
-        return text + hex + L": it crashed";
-    }
-    text += Number(code);
-    if (code == 2)
-        return text + L": it took its arguments for wrong ones";
-    for (const Meaning& m : meanings)
-        if (program == m.program && code == m.code)
-            return text + L": " + m.text;
-    return text;
-}
 
 // The lines a program printed, for a cause.
 std::wstring Printed(const std::string& text)
@@ -314,54 +213,75 @@ std::wstring MakeWorkFolder(std::wstring* work)
     return std::wstring();
 }
 
-class SelfTest {
-public:
-    SelfTest(const std::wstring& release, const std::wstring& here)
-        : release_(release), here_(here)
-    {
+}  // namespace
+
+Ran RunCaptured(const std::wstring& program, const std::vector<std::wstring>& args,
+                DWORD milliseconds, HANDLE token)
+{
+    Ran ran;
+    HANDLE read = nullptr, write = nullptr;
+    HANDLE none = OpenForChild(L"NUL", false);
+    if (!CreatePipe(&read, &write, nullptr, 0)) {
+        ran.cause = L"cannot make a pipe: " + SystemMessage(GetLastError());
+    } else {
+        Child child;
+        StartOptions options;
+        options.in = none;
+        options.out = write;
+        options.err = none;
+        options.token = token;
+        ran.started = child.Start(program, args, options, &ran.cause);
+        CloseHandle(write);
+        if (ran.started) {
+            // The output is a few lines, well within the pipe's buffer: wait first, then read.
+            ran.finished = child.Finish(milliseconds);
+            ran.code = child.ExitCode();
+            char piece[4096];
+            DWORD got;
+            while (ReadFile(read, piece, sizeof piece, &got, nullptr) && got > 0)
+                ran.output.append(piece, got);
+        }
+        CloseHandle(read);
     }
-    int Run();
+    CloseHandle(none);
+    return ran;
+}
 
-private:
-    using Needs = std::vector<std::wstring>;
-
-    std::wstring Release(const wchar_t* name) const { return Join(release_, name); }
-    std::wstring Trial(const wchar_t* name) const { return Join(here_, name); }
-    std::wstring Work(const wchar_t* name) const { return Join(work_, name); }
-
-    // What the checks after it cannot have, and why: a check that needs it is not run, so
-    // that one broken file or failed step gives one FAIL.
-    void Lack(const std::wstring& thing, const std::wstring& why) { missing_.emplace(thing, why); }
-    // Why a check that needs these cannot run; empty when it can.
-    std::wstring Blocked(const Needs& needs) const;
-    // True when a check that needs these can run; else it is reported as not run, with the
-    // reason.
-    bool Ready(const Needs& needs, const std::wstring& what);
-    // One check, run when what it needs is there (check returns whether it passed and sets
-    // the cause when not). When it is not run or fails, makes (unless null) is lacking after it.
-    bool Check(const Needs& needs, const wchar_t* makes, const std::wstring& what,
-               const std::function<bool(std::wstring* cause)>& check);
-
-    void Complete();
-    void Images();
-    void Stream();
-    void Recording();
-    std::wstring StartFollowers(const std::wstring& rec, Child (&chain)[3]);
-    void CutPipe();
-    void Nested();
-    void ToolArguments();
-    void Proxy();
-    void ProxyElevated(bool underWine);
-    bool Ask(const std::wstring& expected, const std::vector<std::wstring>& request,
-             const std::wstring& what, HANDLE token = nullptr);
-    bool Generate(const wchar_t* packets, const wchar_t* seed, const wchar_t* file,
-                  std::wstring* cause);
-    std::wstring HostCause(const Child& host, const wchar_t* report) const;
-
-    Report report_{L"FAIL"};
-    std::wstring release_, here_, work_;
-    std::map<std::wstring, std::wstring> missing_;
-};
+std::wstring ExitText(const std::wstring& program, DWORD code)
+{
+    struct Meaning {
+        const wchar_t* program;
+        DWORD code;
+        const wchar_t* text;
+    };
+    static const Meaning meanings[] = {
+        {L"brimtank", 0, L"its input ended and it wrote what it had, or a write failed"},
+        {L"brimtank", 1, L"a stream could not be switched to binary mode, or its ring, an event "
+                         L"or its writer thread could not be made"},
+        {L"tailgrip", 0, L"the idle time ran out, or a write to its output failed"},
+        {L"tailgrip", 1, L"its output could not be switched to binary mode, the p value is out of "
+                         L"range, the file does not open, or the start position cannot be set"},
+        {L"hopover", 0, L"the file was copied to its end"},
+        {L"hopover", 1, L"a stream could not be switched to binary mode, a write fell short, or "
+                        L"the file could not be opened or positioned"},
+        {L"quill_record_host", 0, L"the save started and every buffer was taken"},
+        {L"quill_record_host", 1, L"the save did not start, or a buffer was refused"},
+        {L"quill_ts_generate", 0, L"the stream was written"},
+    };
+    std::wstring text = program + L".exe ended with exit code ";
+    if (code >= 0xC0000000u) {
+        wchar_t hex[16];
+        std::swprintf(hex, 16, L"0x%08lX", static_cast<unsigned long>(code));
+        return text + hex + L": it crashed";
+    }
+    text += Number(code);
+    if (code == 2)
+        return text + L": it took its arguments for wrong ones";
+    for (const Meaning& m : meanings)
+        if (program == m.program && code == m.code)
+            return text + L": " + m.text;
+    return text;
+}
 
 std::wstring SelfTest::Blocked(const Needs& needs) const
 {
@@ -721,184 +641,6 @@ void SelfTest::ToolArguments()
           });
 }
 
-// The proxy's answer as proxy_send printed it; cause says what it means.
-std::wstring Answer(const Ran& ran, std::wstring* cause)
-{
-    std::wstring answer = Wide(ran.output);
-    while (!answer.empty() && (answer.back() == L'\n' || answer.back() == L'\r'))
-        answer.pop_back();
-    if (!ran.started)
-        *cause = ran.cause;
-    else if (ran.code != 0)
-        *cause = L"proxy_send.exe found no proxy window (exit code " + Number(ran.code) + L")";
-    else if (answer == L"0")
-        *cause = L"the proxy answered 0: the request was not delivered (a message filter or a "
-                 L"proxy running at a higher integrity level refused it)";
-    else
-        *cause = L"the proxy answered " + answer +
-                 L" (1: done or found, -1: refused, not found or failed)";
-    return ran.started && ran.code == 0 ? answer : std::wstring();
-}
-
-// Sends a request with proxy_send to the proxy that the self-test started; passes when it
-// answered expected.
-bool SelfTest::Ask(const std::wstring& expected, const std::vector<std::wstring>& request,
-                   const std::wstring& what, HANDLE token)
-{
-    return Check({proxy_window}, nullptr, what, [&](std::wstring* cause) {
-        return Answer(RunCaptured(Trial(L"proxy_send.exe"), request, short_wait, token), cause) ==
-               expected;
-    });
-}
-
-// A token for a process at medium integrity, as an ordinary user's program on this desktop has.
-HANDLE MediumIntegrityToken(std::wstring* cause)
-{
-    SAFER_LEVEL_HANDLE level = nullptr;
-    HANDLE token = nullptr;
-    if (!SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN, &level,
-                          nullptr)) {
-        *cause = L"SaferCreateLevel: " + SystemMessage(GetLastError());
-        return nullptr;
-    }
-    BOOL made = SaferComputeTokenFromLevel(level, nullptr, &token, 0, nullptr);
-    DWORD error = GetLastError();
-    SaferCloseLevel(level);
-    TOKEN_TYPE type;
-    DWORD size;
-    if (made && !GetTokenInformation(token, TokenType, &type, sizeof type, &size)) {
-        error = GetLastError();
-        made = FALSE;
-    }
-    if (!made) {
-        *cause = L"SaferComputeTokenFromLevel gave no token: " + SystemMessage(error);
-        return nullptr;
-    }
-    // The normal-user level drops the administrators' rights but keeps the high integrity
-    // level: the label is lowered to medium here.
-    SID_IDENTIFIER_AUTHORITY authority = SECURITY_MANDATORY_LABEL_AUTHORITY;
-    PSID medium = nullptr;
-    TOKEN_MANDATORY_LABEL label = {};
-    bool labelled = AllocateAndInitializeSid(&authority, 1, SECURITY_MANDATORY_MEDIUM_RID, 0, 0,
-                                             0, 0, 0, 0, 0, &medium);
-    if (labelled) {
-        label.Label.Attributes = SE_GROUP_INTEGRITY;
-        label.Label.Sid = medium;
-        labelled = SetTokenInformation(token, TokenIntegrityLevel, &label,
-                                       sizeof label + GetLengthSid(medium));
-    }
-    error = GetLastError();
-    if (medium != nullptr)
-        FreeSid(medium);
-    if (!labelled) {
-        *cause = L"setting the medium integrity level: " + SystemMessage(error);
-        CloseHandle(token);
-        return nullptr;
-    }
-    return token;
-}
-
-// The requests that act on this computer's clock and file server.
-void SelfTest::ProxyElevated(bool underWine)
-{
-    Report::Note(L"elevated: the next checks set this computer's clock to the present and ask "
-                 L"its file server");
-    // wine sets the clock only within half a second of its own reading, so a request held up
-    // that long is refused; a refusal begins no busy period, so it is sent up to three times.
-    Check({proxy_window}, nullptr, L"set-time request for the present: the clock was set (1)",
-          [&](std::wstring* cause) {
-              std::wstring answer;
-              for (int tries = 0; tries < 3 && answer != L"1"; ++tries)
-                  answer = Answer(RunCaptured(Trial(L"proxy_send.exe"), {L"settime"}, short_wait),
-                                  cause);
-              return answer == L"1";
-          });
-    Ask(L"-1", {L"settime"}, L"the same again at once: refused while busy for 30 s (-1)");
-    const std::wstring query = L"open-file query for txt";
-    if (Ready({proxy_window}, query)) {
-        std::wstring cause;
-        std::wstring answer =
-            Answer(RunCaptured(Trial(L"proxy_send.exe"), {L"query", L"txt"}, short_wait), &cause);
-        if (answer == L"1")
-            report_.Ok(query + L": answered 1, a .txt file is open through this computer's file "
-                               L"server");
-        else
-            report_.Check(answer == L"-1",
-                          query + L": answered -1, no .txt file is open through the file server, "
-                                  L"or listing failed",
-                          cause);
-    }
-
-    // From an ordinary user's program: the proxy's message filter must let the requests in.
-    std::wstring cause;
-    HANDLE token = Blocked({proxy_window}).empty() ? MediumIntegrityToken(&cause) : nullptr;
-    if (token == nullptr && underWine && !cause.empty()) {
-        Report::Note(L"under wine: " + cause + L". wine has no integrity levels and no message "
-                     L"filter either: the requests from medium integrity were not sent");
-        return;
-    }
-    if (token == nullptr && !cause.empty()) {
-        report_.Fail(L"a process at medium integrity was started to send requests", cause);
-        return;
-    }
-    Ask(L"-1", {L"settime", L"172800"},
-        L"from a process at medium integrity, set-time request 48 hours ahead: refused (-1), not "
-        L"blocked (0)",
-        token);
-    Ask(L"-1", {L"query", L"t.t"},
-        L"from a process at medium integrity, open-file query for t.t: refused (-1), not "
-        L"blocked (0)",
-        token);
-    if (token != nullptr)
-        CloseHandle(token);
-    if (underWine && token != nullptr)
-        Report::Note(L"under wine: wine has no integrity levels and no message filter, so these "
-                     L"two show only that the requests arrive, not that the filter lets them in");
-}
-
-void SelfTest::Proxy()
-{
-    const Needs needs = {L"VelmoraAdminProxy.exe", L"proxy_send.exe"};
-    if (Blocked(needs).empty() &&
-        RunCaptured(Trial(L"proxy_send.exe"), {L"find"}, short_wait).code == 0) {
-        Report::Note(L"skip the proxy: one is running already (end it to check the one of this "
-                     L"release)");
-        return;
-    }
-    Child proxy;
-    Check(needs, proxy_window, L"VelmoraAdminProxy.exe started, its window is found",
-          [&](std::wstring* cause) {
-              std::wstring started;
-              if (proxy.Start(Release(L"VelmoraAdminProxy.exe"), {}, StartOptions(), &started)) {
-                  DWORD start = GetTickCount();
-                  while (FindWindowExW(HWND_MESSAGE, nullptr, L"VelmoraAdminProxy", nullptr) ==
-                             nullptr &&
-                         proxy.Running() && GetTickCount() - start < short_wait)
-                      proxy.Wait(50);
-                  started = proxy.Running() ? L"no proxy window appeared within 10 s"
-                                            : ExitText(L"VelmoraAdminProxy", proxy.ExitCode()) +
-                                                  L" before its window appeared";
-              }
-              bool found = Answer(RunCaptured(Trial(L"proxy_send.exe"), {L"find"}, short_wait),
-                                  cause) == L"1";
-              *cause += L"\n" + started;
-              return found;
-          });
-    Ask(L"-1", {L"settime", L"172800"}, L"set-time request 48 hours ahead: refused (-1)");
-    Ask(L"-1", {L"query", L"t.t"}, L"open-file query for the invalid extension t.t: refused (-1)");
-    if (RunsElevated())
-        ProxyElevated(RunsUnderWine());
-    else
-        Report::Note(L"skip the set-time request for the present, the open-file query and the "
-                     L"requests from medium integrity: not elevated (run it from a prompt opened "
-                     L"with \"Run as administrator\" to check them)");
-    Check({proxy_window}, nullptr, L"WM_CLOSE ended the proxy", [&](std::wstring* cause) {
-        RunCaptured(Trial(L"proxy_send.exe"), {L"close"}, short_wait);
-        *cause = L"it still ran after 10 s and was ended";
-        return proxy.Finish(short_wait);
-    });
-}
-
 int SelfTest::Run()
 {
     Print(L"Self-test of the release in " + release_);
@@ -923,8 +665,6 @@ int SelfTest::Run()
         Report::Note(L"the files of the checks are in " + work_);
     return code;
 }
-
-}  // namespace
 
 int RunReleaseChecks(const std::wstring& given)
 {
