@@ -154,7 +154,8 @@ void InstallCheck::Settings()
     else
         report_.Fail(L"DataUnit=" + std::wstring(raw) + L" is no whole number: the library reads "
                      L"it as " + Number(read) + L", so outputs added while saving begin " + begin,
-                     L"Write a whole number of bytes, such as 188 (one packet).");
+                     L"Write a whole number of bytes, such as " + Number(DEFAULT_DATA_UNIT) +
+                         L" (one packet).");
     Nested(path);
 }
 
