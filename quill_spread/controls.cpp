@@ -5,7 +5,6 @@
 
 namespace {
 
-const WCHAR ini_suffix[] = QTEXT(".ini");
 const WCHAR plugin_name[] = QTEXT("Quill Spreader PlugIn");
 
 bool AnyCtrlInUse()
@@ -19,34 +18,31 @@ bool AnyCtrlInUse()
 
 // Resolves one entry point of the nested plug-in; false when it is missing.
 template <typename Fn>
-bool Resolve(HMODULE module, const char* name, Fn* into)
+bool Resolve(HMODULE module, NestedFunction which, Fn* into)
 {
-    plat::Proc proc = plat::FindFunction(module, name);
+    plat::Proc proc = plat::FindFunction(module, nested_function_names[which]);
     if (proc == nullptr)
         return false;
     *into = reinterpret_cast<Fn>(proc);
     return true;
 }
 
-// The settings path: the library's own long path with ".ini" appended; false when the
-// library's path cannot be formed. path has room for MAX_SAVE_PATH units.
-bool SettingsPath(WCHAR* path)
-{
-    DWORD length = GetModuleLongPath(path);
-    if (length == 0)
-        return false;
-    TextCopy(path + length, ini_suffix);
-    return true;
-}
-
-}  // namespace
-
+// Writes the long path of the library's own file (capacity OWN_PATH_CAPACITY) and returns its
+// length; 0 on failure.
 DWORD GetModuleLongPath(WCHAR* longPath)
 {
-    // 508, not 512: ".ini" and the terminator must still fit the 512-unit settings path.
-    return plat::OwnLongPath(plugInState.selfModule, longPath, 508);
+    return plat::OwnLongPath(plugInState.selfModule, longPath, OWN_PATH_CAPACITY);
 }
 
+// The settings path, into path (MAX_SAVE_PATH units); false when the library's path cannot
+// be formed.
+bool SettingsPath(WCHAR* path)
+{
+    WCHAR own[OWN_PATH_CAPACITY];
+    return SettingsPathOf(own, GetModuleLongPath(own), path);
+}
+
+// Reads DataUnit and WritePlugin and binds the nested plug-in they name, if any.
 void BindNestedPlugIn()
 {
     PlugInState& s = plugInState;
@@ -56,21 +52,13 @@ void BindNestedPlugIn()
     WCHAR path[MAX_SAVE_PATH];
     if (!SettingsPath(path))
         return;
-    UINT unit = plat::ReadDataUnit(path, 188);
-    s.dataUnit = unit < 2 ? 1 : unit;
+    s.dataUnit = DataUnitOf(plat::ReadDataUnit(path, DEFAULT_DATA_UNIT));
 
-    WCHAR value[64];
-    plat::ReadWritePlugin(path, value, 64);
-    if (value[0] == 0 || value[0] == ';')
+    WCHAR value[WRITE_PLUGIN_CAPACITY];
+    plat::ReadWritePlugin(path, value, WRITE_PLUGIN_CAPACITY);
+    DWORD length = 0;
+    if (NestedPluginPath(path, value, &length) != NestedChoice::load)
         return;
-
-    // Cut the settings path back to its directory, keeping the separator.
-    int dirLength = TextLength(path);
-    while (dirLength > 0 && path[dirLength - 1] != '\\' && path[dirLength - 1] != '/')
-        path[--dirLength] = 0;
-    if (TextLength(value) + dirLength >= static_cast<int>(MAX_SAVE_PATH))
-        return;
-    TextCopy(path + dirLength, value);
 
     HMODULE module = plat::LoadModule(path);
     if (module == nullptr)
@@ -85,19 +73,17 @@ void BindNestedPlugIn()
         return;
     }
     NestedPlugIn& n = s.nested;
-    if (!Resolve(module, "CreateCtrl", &n.CreateCtrl) ||
-        !Resolve(module, "DeleteCtrl", &n.DeleteCtrl) ||
-        !Resolve(module, "StartSave", &n.StartSave) ||
-        !Resolve(module, "StopSave", &n.StopSave) ||
-        !Resolve(module, "GetSaveFilePath", &n.GetSaveFilePath) ||
-        !Resolve(module, "AddTSBuff", &n.AddTSBuff)) {
+    if (!Resolve(module, NESTED_CREATE_CTRL, &n.CreateCtrl) ||
+        !Resolve(module, NESTED_DELETE_CTRL, &n.DeleteCtrl) ||
+        !Resolve(module, NESTED_START_SAVE, &n.StartSave) ||
+        !Resolve(module, NESTED_STOP_SAVE, &n.StopSave) ||
+        !Resolve(module, NESTED_GET_SAVE_FILE_PATH, &n.GetSaveFilePath) ||
+        !Resolve(module, NESTED_ADD_TS_BUFF, &n.AddTSBuff)) {
         plat::ReleaseModule(module);  // not a write plug-in: write files ourselves
         return;
     }
     n.module = module;
 }
-
-namespace {
 
 // Takes the lowest free control and writes its id; false when all are in use. The settings
 // are read, and the mode chosen, only while no control exists. Lock held.
@@ -138,7 +124,7 @@ INT_PTR EditSettings()
     if (!SettingsPath(path))
         return 0;
     if (!plat::HasWritePlugin(path))
-        plat::WriteSettings(path, QTEXT(";Quill_Basic.dll"), QTEXT("188"));
+        plat::WriteSettings(path, default_write_plugin, default_data_unit_text);
     return plat::OpenForEditing(path);
 }
 

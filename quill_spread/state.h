@@ -4,6 +4,7 @@
 // table sizes.
 #pragma once
 
+#include "binding.h"  // MAX_SAVE_PATH
 #include "platform.h"
 #include "plugin_interface.h"
 
@@ -11,7 +12,6 @@
 
 constexpr DWORD MAX_CTRL = 16;
 constexpr DWORD MAX_OUTPUT = 64;
-constexpr DWORD MAX_SAVE_PATH = 512;
 
 // One output of a control. Which member is meant follows from the mode, which cannot change
 // while any control exists, so a slot never mixes the two kinds.

@@ -1,7 +1,9 @@
 // The installation check: looks at Quill_Spread.dll in a folder as the library will see itself
 // when a recording host creates its first control: its file, its settings file, the nested
 // plug-in those name, and the proxy and tools beside it. Files are read as bytes and the
-// settings with the profile functions the library uses; nothing is loaded.
+// settings with the profile functions the library uses; nothing is loaded. What the values
+// make of the library is decided by the library's own binding rules (binding.h).
+#include "binding.h"
 #include "checks.h"
 #include "files.h"
 #include "pe_image.h"
@@ -11,12 +13,6 @@
 namespace selftest {
 namespace {
 
-const char* const plugin_exports[] = {"GetPlugInName", "Setting",   "CreateCtrl",
-                                      "DeleteCtrl",    "StartSave", "StopSave",
-                                      "GetSaveFilePath", "AddTSBuff", "DuplicateSave"};
-// What the library resolves in a nested plug-in, by name; one missing and it writes files.
-const char* const nested_functions[] = {"CreateCtrl", "DeleteCtrl",      "StartSave",
-                                        "StopSave",   "GetSaveFilePath", "AddTSBuff"};
 const wchar_t* const companions[] = {L"VelmoraAdminProxy.exe", L"brimtank.exe", L"tailgrip.exe",
                                      L"hopover.exe"};
 const wchar_t* const written_directly = L": files will be written directly instead";
@@ -33,6 +29,16 @@ std::wstring Missing(const PeImage& image, const char* const (&names)[N])
             missing += L" " + Wide(name);
     }
     return missing;
+}
+
+// "CreateCtrl, DeleteCtrl, ... and AddTSBuff".
+std::wstring NestedFunctions()
+{
+    std::wstring list;
+    for (int i = 0; i < NESTED_FUNCTION_COUNT; ++i)
+        list += (i == 0 ? L"" : i == NESTED_FUNCTION_COUNT - 1 ? L" and " : L", ") +
+                Wide(nested_function_names[i]);
+    return list;
 }
 
 // The image of a file, or false with the problem.
@@ -72,7 +78,7 @@ private:
     bool Library();
     void Host();
     void Settings();
-    void Nested(const std::wstring& settings);
+    void Nested(const wchar_t* settings);
     void Proxy();
     void Companions();
 
@@ -92,7 +98,7 @@ bool InstallCheck::Library()
     if (!ReadImage(dll_, &image_, &problem))
         return report_.Check(false, L"Quill_Spread.dll is damaged: " + problem,
                              L"Unpack it again from the release zip.");
-    std::wstring missing = Missing(image_, plugin_exports);
+    std::wstring missing = Missing(image_, export_names);
     return report_.Check(image_.dll && missing.empty(),
                          L"Quill_Spread.dll: " + Describe(image_) +
                              L", the nine functions of a write plug-in",
@@ -121,16 +127,27 @@ void InstallCheck::Host()
 
 void InstallCheck::Settings()
 {
-    std::wstring settings = ModuleName(dll_) + L".ini";
+    std::wstring own = ModuleName(dll_);
+    wchar_t path[MAX_SAVE_PATH];
+    if (!SettingsPathOf(own.c_str(), static_cast<DWORD>(own.size()), path)) {
+        report_.Fail(L"the path of Quill_Spread.dll has " + Number(own.size()) +
+                         L" characters, too many for its settings file: no settings are read, "
+                         L"files are written directly and outputs added while saving begin at "
+                         L"any byte",
+                     L"Install the plug-ins in a folder with a shorter path.");
+        return;
+    }
+    std::wstring settings = path;
     if (!IsFile(settings)) {
         report_.Ok(L"no settings file " + BaseName(settings) + L": files are written directly, "
-                   L"outputs added while saving begin at the next 188-byte unit");
+                   L"outputs added while saving begin at the next " + Number(DEFAULT_DATA_UNIT) +
+                   L"-byte unit");
         return;
     }
     wchar_t raw[64];
     GetPrivateProfileStringW(L"SET", L"DataUnit", L"", raw, 64, settings.c_str());
-    UINT read = GetPrivateProfileIntW(L"SET", L"DataUnit", 188, settings.c_str());
-    UINT unit = read < 2 ? 1 : read;
+    UINT read = GetPrivateProfileIntW(L"SET", L"DataUnit", DEFAULT_DATA_UNIT, settings.c_str());
+    UINT unit = DataUnitOf(read);
     std::wstring begin = unit == 1 ? std::wstring(L"at any byte")
                                    : L"at the next " + Number(unit) + L"-byte unit";
     if (raw[0] == 0 || std::to_wstring(read) == raw)
@@ -139,51 +156,51 @@ void InstallCheck::Settings()
     else
         report_.Fail(L"DataUnit=" + std::wstring(raw) + L" is no whole number: the library reads "
                      L"it as " + Number(read) + L", so outputs added while saving begin " + begin,
-                     L"Write a whole number of bytes, such as 188 (one packet).");
-    Nested(settings);
+                     L"Write a whole number of bytes, such as " + Number(DEFAULT_DATA_UNIT) +
+                         L" (one packet).");
+    Nested(path);
 }
 
-void InstallCheck::Nested(const std::wstring& settings)
+void InstallCheck::Nested(const wchar_t* settings)
 {
-    // The library reads 63 characters; a longer name is read cut short.
-    wchar_t value[64], whole[1024];
-    GetPrivateProfileStringW(L"SET", L"WritePlugin", L"", value, 64, settings.c_str());
-    GetPrivateProfileStringW(L"SET", L"WritePlugin", L"", whole, 1024, settings.c_str());
+    // The value as the library reads it, and whole, to tell when it is read cut short.
+    wchar_t value[WRITE_PLUGIN_CAPACITY], whole[1024];
+    GetPrivateProfileStringW(L"SET", L"WritePlugin", L"", value, WRITE_PLUGIN_CAPACITY, settings);
+    GetPrivateProfileStringW(L"SET", L"WritePlugin", L"", whole, 1024, settings);
     std::wstring name = value;
     std::wstring what = L"WritePlugin=" + name;
-    if (name.empty() || name[0] == L';') {
-        report_.Ok((name.empty() ? L"WritePlugin is not set" : what + L" is switched off by its "
-                                                                      L"\";\"") +
+    wchar_t loaded[LOADER_PATH_CAPACITY];
+    lstrcpyW(loaded, settings);
+    DWORD length = 0;
+    NestedChoice choice = NestedPluginPath(loaded, value, &length);
+    if (choice == NestedChoice::unset || choice == NestedChoice::switched_off) {
+        report_.Ok((choice == NestedChoice::unset ? L"WritePlugin is not set"
+                                                  : what + L" is switched off by its \";\"") +
                    std::wstring(L": files are written directly"));
         return;
     }
     if (name != whole) {
-        report_.Fail(what + L" is cut short: the library reads 63 characters of it" +
+        report_.Fail(what + L" is cut short: the library reads " +
+                         Number(WRITE_PLUGIN_CAPACITY - 1) + L" characters of it" +
                          written_directly,
                      L"Give the nested plug-in a shorter file name.");
         return;
     }
-    // The name is joined to the folder of the library's long path, as the library does it.
-    std::wstring path = settings.substr(0, settings.find_last_of(L"\\/") + 1) + name;
-    if (path.size() >= 512) {
-        report_.Fail(what + L" with the library's folder makes a path of " +
-                         Number(path.size()) + L" characters; 511 are allowed" +
+    if (choice == NestedChoice::too_long) {
+        report_.Fail(what + L" with the library's folder makes a path of " + Number(length) +
+                         L" characters; " + Number(MAX_SAVE_PATH - 1) + L" are allowed" +
                          written_directly,
                      L"Install the plug-ins in a folder with a shorter path.");
         return;
     }
-    // LoadLibraryW drops a trailing dot, and adds ".dll" to a name without an extension.
-    std::wstring last = BaseName(path);
-    if (!last.empty() && last.back() == L'.')
-        path.pop_back();
-    else if (last.find(L'.') == std::wstring::npos)
-        path += L".dll";
+    LoaderFileName(loaded);
+    std::wstring path = loaded;
     PeImage nested;
     std::wstring problem;
     if (!IsFile(path)) {
         report_.Fail(what + L": " + path + L" does not exist" + written_directly,
                      L"Copy the nested write plug-in there, or correct WritePlugin in " +
-                         settings + L".");
+                         std::wstring(settings) + L".");
     } else if (_wcsicmp(ModuleName(path).c_str(), ModuleName(dll_).c_str()) == 0) {
         report_.Fail(what + L" names Quill_Spread.dll itself" + written_directly,
                      L"Name the nested write plug-in, or put \";\" before the name to have "
@@ -197,11 +214,10 @@ void InstallCheck::Nested(const std::wstring& settings)
                          L": it cannot be loaded" + written_directly,
                      L"Install the nested plug-in's build for " +
                          Wide(MachineName(image_.machine)) + L".");
-    } else if (!Missing(nested, nested_functions).empty()) {
-        report_.Fail(what + L" lacks functions by name:" + Missing(nested, nested_functions) +
+    } else if (!Missing(nested, nested_function_names).empty()) {
+        report_.Fail(what + L" lacks functions by name:" + Missing(nested, nested_function_names) +
                          written_directly,
-                     L"Name a write plug-in that exports CreateCtrl, DeleteCtrl, StartSave, "
-                     L"StopSave, GetSaveFilePath and AddTSBuff.");
+                     L"Name a write plug-in that exports " + NestedFunctions() + L".");
     } else {
         report_.Ok(what + L": " + Describe(nested) +
                    L", with the six functions: outputs are saved through it");
