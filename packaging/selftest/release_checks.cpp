@@ -4,6 +4,7 @@
 #include "checks.h"
 #include "pe_image.h"
 #include "system.h"
+#include "windows_checks.h"
 
 #include <winsafer.h>
 
@@ -224,6 +225,11 @@ private:
     std::wstring Release(const wchar_t* name) const { return Join(release_, name); }
     std::wstring Trial(const wchar_t* name) const { return Join(here_, name); }
     std::wstring Work(const wchar_t* name) const { return Join(work_, name); }
+    WindowsCheckFiles WindowsFiles() const
+    {
+        return {Release(L"Quill_Spread.dll"), Trial(L"quill_record_host.exe"),
+                Trial(L"proxy_send.exe"), work_};
+    }
 
     bool Complete();
     void Images();
@@ -596,10 +602,12 @@ void SelfTest::ProxyElevated(bool underWine)
     // wine sets the clock only within half a second of its own reading, so a request held up
     // that long is refused; a refusal begins no busy period, so it is sent up to three times.
     std::wstring cause, answer;
+    ClockWatch clock;
     for (int tries = 0; tries < 3 && answer != L"1"; ++tries)
         answer = Answer(RunCaptured(Trial(L"proxy_send.exe"), {L"settime"}, short_wait), &cause);
-    report_.Check(answer == L"1", L"set-time request for the present: the clock was set (1)",
-                  cause);
+    clock.Check(report_, report_.Check(answer == L"1",
+                                       L"set-time request for the present: the clock was set (1)",
+                                       cause));
     Ask(L"-1", {L"settime"}, L"the same again at once: refused while busy for 30 s (-1)");
     answer = Answer(RunCaptured(Trial(L"proxy_send.exe"), {L"query", L"txt"}, short_wait), &cause);
     if (answer == L"1")
@@ -610,6 +618,7 @@ void SelfTest::ProxyElevated(bool underWine)
                       L"open-file query for txt: answered -1, no .txt file is open through the "
                       L"file server, or listing failed",
                       cause);
+    CheckProxyOnWindows(report_, WindowsFiles());
 
     // From an ordinary user's program: the proxy's message filter must let the requests in.
     HANDLE token = MediumIntegrityToken(&cause);
@@ -664,9 +673,10 @@ void SelfTest::Proxy()
     if (RunsElevated())
         ProxyElevated(RunsUnderWine());
     else
-        Report::Note(L"skip the set-time request for the present, the open-file query and the "
-                     L"requests from medium integrity: not elevated (run it from a prompt opened "
-                     L"with \"Run as administrator\" to check them)");
+        Report::Note(L"skip the set-time request for the present, the open-file query, the file "
+                     L"server's share and the requests from medium and low integrity: not "
+                     L"elevated (run it from a prompt opened with \"Run as administrator\" to "
+                     L"check them)");
     RunCaptured(Trial(L"proxy_send.exe"), {L"close"}, short_wait);
     bool closed = proxy.Finish(short_wait);
     report_.Check(closed, L"WM_CLOSE ended the proxy", L"it still ran after 10 s and was ended");
@@ -685,6 +695,7 @@ int SelfTest::Run()
         Recording();
         CutPipe();
         Nested();
+        CheckFilesOnWindows(report_, WindowsFiles());
     } else {
         report_.NotRun(work_folder_checks,
                        L"that need a work folder (the recordings, tailgrip, hopover): " +
