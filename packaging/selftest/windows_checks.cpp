@@ -107,10 +107,25 @@ void LongPaths(Report& report, const WindowsCheckFiles& files)
     std::wstring cause;
     bool read = ReadWholeFile(Join(files.work, L"stream.ts"), &stream, &cause) &&
                 ReadWholeFile(rec.file, &got, &cause);
-    std::wstring printed = L"quill_record_host.exe ended with exit code " + Number(ran.code) +
-                           L" and printed:\n  " + Wide(ran.output);
-    report.Check(ran.code == 0 && read && SameBytes(stream, got, 0), what + L" equals the stream",
-                 ran.code != 0 ? printed : read ? L"rec.ts differs from stream.ts" : cause);
+    std::wstring printed = ran.started ? L"quill_record_host.exe ended with exit code " +
+                                             Number(ran.code) + L" and printed:\n  " +
+                                             Wide(ran.output)
+                                       : ran.cause;
+    bool recorded = ran.started && ran.code == 0;
+    if (!recorded) {
+        // The Windows error for the file, as this program gets it.
+        HANDLE h = CreateFileW(rec.file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        printed += L"\nCreating rec.ts here: " +
+                   (h == INVALID_HANDLE_VALUE ? SystemMessage(GetLastError()) : L"it can be made");
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+    if (!report.Check(recorded && read && SameBytes(stream, got, 0), what + L" equals the stream",
+                      !recorded ? printed : read ? L"rec.ts differs from stream.ts" : cause)) {
+        report.NotRun(1, L"of the duplicate to a path of 511 characters: the recording failed");
+        return;
+    }
     read = ReadWholeFile(dup, &got, &cause);
     report.Check(read && SameBytes(stream, got, 188),
                  L"a duplicate to a path of 511 characters joined at the next packet, byte 188",
@@ -214,9 +229,12 @@ void FileServer(Report& report, const WindowsCheckFiles& files)
             std::wstring path = ThroughShare(name, L"open.txt"), answer;
             HANDLE open = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD error = GetLastError();
             if (!report.Check(open != INVALID_HANDLE_VALUE, L"opened " + path,
-                              SystemMessage(GetLastError())))
+                              SystemMessage(error))) {
+                report.NotRun(2, L"of the open-file query: the file could not be opened");
                 return;
+            }
             answer = Send(files.sender, {L"query", L"txt"}, nullptr, &cause);
             report.Check(answer == L"1",
                          L"with it open, the open-file query for txt: found (1)", cause);
@@ -249,9 +267,11 @@ HANDLE LowIntegrityToken(std::wstring* cause)
 {
     HANDLE own = nullptr, token = nullptr;
     PSID low = nullptr;
-    bool ok = OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, &own) &&
-              DuplicateTokenEx(own, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary,
-                               &token) &&
+    bool ok = OpenProcessToken(GetCurrentProcess(),
+                               TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT |
+                                   TOKEN_ASSIGN_PRIMARY,
+                               &own) &&
+              DuplicateTokenEx(own, 0, nullptr, SecurityImpersonation, TokenPrimary, &token) &&
               ConvertStringSidToSidW(L"S-1-16-4096", &low);
     if (ok) {
         TOKEN_MANDATORY_LABEL label = {};
