@@ -3,8 +3,10 @@
 // plug-in those name, and the proxy and tools beside it. Files are read as bytes and the
 // settings with the profile functions the library uses; nothing is loaded.
 #include "checks.h"
+#include "files.h"
 #include "pe_image.h"
-#include "system.h"
+#include "report.h"
+#include "win_process.h"
 
 namespace selftest {
 namespace {

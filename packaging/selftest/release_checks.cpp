@@ -3,10 +3,8 @@
 // temporary folder. Nothing in the release folder is changed.
 #include "checks.h"
 #include "pe_image.h"
-#include "system.h"
+#include "release_checks.h"
 #include "windows_checks.h"
-
-#include <winsafer.h>
 
 #include <cwchar>
 
@@ -20,9 +18,11 @@ const wchar_t* const trial_files[] = {L"quill_record_host.exe", L"TestNested.dll
                                       L"quill_ts_generate.exe", L"quill_share_probe.exe",
                                       L"proxy_send.exe"};
 const wchar_t* const tools[] = {L"brimtank", L"tailgrip", L"hopover"};
-
-// The checks that need the work folder, counted as not run when it cannot be made.
-constexpr int work_folder_checks = 13;
+// What checks need beyond the files: what earlier checks made.
+const wchar_t* const work_folder = L"the work folder";
+const wchar_t* const stream = L"the stream";
+const wchar_t* const recording = L"the recording";
+const wchar_t* const nested_save = L"the nested save";
 // What the files of the checks take, with room to spare.
 constexpr unsigned long long work_space = 64ull << 20;
 
@@ -33,9 +33,46 @@ constexpr unsigned long long stream_bytes = 14000ull * 188;
 const wchar_t* const join_at = L"751900";   // 4000 * 188 - 100
 const wchar_t* const leave_at = L"1880000"; // 10000 * 188
 
-// Waiting times that only a hang reaches.
-constexpr DWORD short_wait = 10000;
-constexpr DWORD long_wait = 120000;
+std::wstring OwnFolder()
+{
+    wchar_t buffer[32768];
+    DWORD n = GetModuleFileNameW(nullptr, buffer, 32768);
+    return Parent(std::wstring(buffer, n < 32768 ? n : 0));
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& text, std::wstring* cause)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    bool ok = h != INVALID_HANDLE_VALUE &&
+              WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+              written == text.size();
+    if (!ok)
+        *cause = L"cannot write " + path + L": " + SystemMessage(GetLastError());
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    return ok;
+}
+
+// A file of a child's output, read as text; empty when it cannot be read.
+std::string ReadText(const std::wstring& path)
+{
+    std::vector<unsigned char> bytes;
+    std::wstring ignored;
+    ReadWholeFile(path, &bytes, &ignored);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A handle a child may get as a standard stream: a file opened for reading, or created for
+// writing; "NUL" for nothing. Closed by the owner; INVALID_HANDLE_VALUE on failure.
+HANDLE OpenForChild(const std::wstring& path, bool write)
+{
+    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 
 // The folders where the release may be, seen from the self-test's own folder: the one above
 // (the self-test zip unpacked into the release folder), or, after Explorer's "Extract All" put
@@ -90,46 +127,10 @@ bool WaitForLine(const std::wstring& path, const std::string& begin, const Child
             return true;
         if (ended || GetTickCount() - start >= milliseconds)
             return false;
-        WaitForSingleObject(child.Handle(), 50);
+        child.Wait(50);
     }
 }
 
-// A program's exit code and what it means, for the cause of a failed check.
-std::wstring ExitText(const std::wstring& program, DWORD code)
-{
-    struct Meaning {
-        const wchar_t* program;
-        DWORD code;
-        const wchar_t* text;
-    };
-    static const Meaning meanings[] = {
-        {L"brimtank", 0, L"its input ended and it wrote what it had, or a write failed"},
-        {L"brimtank", 1, L"a stream could not be switched to binary mode, or its ring, an event "
-                         L"or its writer thread could not be made"},
-        {L"tailgrip", 0, L"the idle time ran out, or a write to its output failed"},
-        {L"tailgrip", 1, L"its output could not be switched to binary mode, the p value is out of "
-                         L"range, the file does not open, or the start position cannot be set"},
-        {L"hopover", 0, L"the file was copied to its end"},
-        {L"hopover", 1, L"a stream could not be switched to binary mode, a write fell short, or "
-                        L"the file could not be opened or positioned"},
-        {L"quill_record_host", 0, L"the save started and every buffer was taken"},
-        {L"quill_record_host", 1, L"the save did not start, or a buffer was refused"},
-        {L"quill_ts_generate", 0, L"the stream was written"},
-    };
-    std::wstring text = program + L".exe ended with exit code ";
-    if (code >= 0xC0000000u) {
-        wchar_t hex[16];
-        std::swprintf(hex, 16, L"0x%08lX", static_cast<unsigned long>(code));
-        return text + hex + L": it crashed";
-    }
-    text += Number(code);
-    if (code == 2)
-        return text + L": it took its arguments for wrong ones";
-    for (const Meaning& m : meanings)
-        if (program == m.program && code == m.code)
-            return text + L": " + m.text;
-    return text;
-}
 
 // The lines a program printed, for a cause.
 std::wstring Printed(const std::string& text)
@@ -213,55 +214,120 @@ std::wstring MakeWorkFolder(std::wstring* work)
     return std::wstring();
 }
 
-class SelfTest {
-public:
-    SelfTest(const std::wstring& release, const std::wstring& here)
-        : release_(release), here_(here)
-    {
+}  // namespace
+
+Ran RunCaptured(const std::wstring& program, const std::vector<std::wstring>& args,
+                DWORD milliseconds, HANDLE token)
+{
+    Ran ran;
+    HANDLE read = nullptr, write = nullptr;
+    HANDLE none = OpenForChild(L"NUL", false);
+    if (!CreatePipe(&read, &write, nullptr, 0)) {
+        ran.cause = L"cannot make a pipe: " + SystemMessage(GetLastError());
+    } else {
+        Child child;
+        StartOptions options;
+        options.in = none;
+        options.out = write;
+        options.err = none;
+        options.token = token;
+        ran.started = child.Start(program, args, options, &ran.cause);
+        CloseHandle(write);
+        if (ran.started) {
+            // The output is a few lines, well within the pipe's buffer: wait first, then read.
+            ran.finished = child.Finish(milliseconds);
+            ran.code = child.ExitCode();
+            char piece[4096];
+            DWORD got;
+            while (ReadFile(read, piece, sizeof piece, &got, nullptr) && got > 0)
+                ran.output.append(piece, got);
+        }
+        CloseHandle(read);
     }
-    int Run();
+    CloseHandle(none);
+    return ran;
+}
 
-private:
-    std::wstring Release(const wchar_t* name) const { return Join(release_, name); }
-    std::wstring Trial(const wchar_t* name) const { return Join(here_, name); }
-    std::wstring Work(const wchar_t* name) const { return Join(work_, name); }
-    WindowsCheckFiles WindowsFiles() const
-    {
-        return {Release(L"Quill_Spread.dll"), Trial(L"quill_record_host.exe"),
-                Trial(L"proxy_send.exe"), work_};
+std::wstring ExitText(const std::wstring& program, DWORD code)
+{
+    struct Meaning {
+        const wchar_t* program;
+        DWORD code;
+        const wchar_t* text;
+    };
+    static const Meaning meanings[] = {
+        {L"brimtank", 0, L"its input ended and it wrote what it had, or a write failed"},
+        {L"brimtank", 1, L"a stream could not be switched to binary mode, or its ring, an event "
+                         L"or its writer thread could not be made"},
+        {L"tailgrip", 0, L"the idle time ran out, or a write to its output failed"},
+        {L"tailgrip", 1, L"its output could not be switched to binary mode, the p value is out of "
+                         L"range, the file does not open, or the start position cannot be set"},
+        {L"hopover", 0, L"the file was copied to its end"},
+        {L"hopover", 1, L"a stream could not be switched to binary mode, a write fell short, or "
+                        L"the file could not be opened or positioned"},
+        {L"quill_record_host", 0, L"the save started and every buffer was taken"},
+        {L"quill_record_host", 1, L"the save did not start, or a buffer was refused"},
+        {L"quill_ts_generate", 0, L"the stream was written"},
+    };
+    std::wstring text = program + L".exe ended with exit code ";
+    if (code >= 0xC0000000u) {
+        wchar_t hex[16];
+        std::swprintf(hex, 16, L"0x%08lX", static_cast<unsigned long>(code));
+        return text + hex + L": it crashed";
     }
+    text += Number(code);
+    if (code == 2)
+        return text + L": it took its arguments for wrong ones";
+    for (const Meaning& m : meanings)
+        if (program == m.program && code == m.code)
+            return text + L": " + m.text;
+    return text;
+}
 
-    bool Complete();
-    void Images();
-    void Stream();
-    void Recording();
-    std::wstring StartFollowers(const std::wstring& rec, Child (&chain)[3]);
-    void CutPipe();
-    void Nested();
-    void ToolArguments();
-    void Proxy();
-    void ProxyElevated(bool restricted);
-    bool Ask(const std::wstring& expected, const std::vector<std::wstring>& request,
-             const std::wstring& what, HANDLE token = nullptr);
-    bool Generate(const wchar_t* packets, const wchar_t* seed, const wchar_t* file,
-                  std::wstring* cause);
-    std::wstring HostCause(const Child& host, const wchar_t* report) const;
+std::wstring SelfTest::Blocked(const Needs& needs) const
+{
+    for (const std::wstring& need : needs) {
+        auto lacking = missing_.find(need);
+        if (lacking != missing_.end())
+            return lacking->second;
+    }
+    return std::wstring();
+}
 
-    Report report_{L"FAIL"};
-    std::wstring release_, here_, work_;
-};
+bool SelfTest::Ready(const Needs& needs, const std::wstring& what)
+{
+    std::wstring why = Blocked(needs);
+    if (!why.empty())
+        report_.NotRun(what, why);
+    return why.empty();
+}
 
-bool SelfTest::Complete()
+bool SelfTest::Check(const Needs& needs, const wchar_t* makes, const std::wstring& what,
+                     const std::function<bool(std::wstring* cause)>& check)
+{
+    std::wstring cause;
+    bool ok = Ready(needs, what) && report_.Check(check(&cause), what, cause);
+    if (!ok && makes != nullptr)
+        Lack(makes, Blocked(needs).empty() ? L"it needs what failed above: " + what
+                                           : Blocked(needs));
+    return ok;
+}
+
+void SelfTest::Complete()
 {
     std::wstring missing;
     for (const wchar_t* name : release_files)
-        if (!IsFile(Release(name)))
+        if (!IsFile(Release(name))) {
             missing += std::wstring(L" ") + name;
+            Lack(name, std::wstring(name) + L" is missing from the release folder");
+        }
     for (const wchar_t* name : trial_files)
-        if (!IsFile(Trial(name)))
+        if (!IsFile(Trial(name))) {
             missing += std::wstring(L" selftest\\") + name;
-    return report_.Check(missing.empty(), L"the release folder and the self-test are complete",
-                         L"missing:" + missing);
+            Lack(name, L"selftest\\" + std::wstring(name) + L" is missing");
+        }
+    report_.Check(missing.empty(), L"the release folder and the self-test are complete",
+                  L"missing:" + missing);
 }
 
 // The five programs are whole Windows images of this self-test's architecture.
@@ -275,18 +341,24 @@ void SelfTest::Images()
     std::uint16_t machine = ReadPeImage(bytes).machine;
     std::wstring problems;
     for (int i = 0; i < 5; ++i) {
-        if (!ReadWholeFile(Release(release_files[i]), &bytes, &cause)) {
-            problems += L"\n" + cause;
+        std::wstring name = release_files[i], problem;
+        if (!Blocked({name}).empty())
             continue;
-        }
-        PeImage image = ReadPeImage(bytes);
+        PeImage image;
+        if (!ReadWholeFile(Release(release_files[i]), &bytes, &problem))
+            image.problem = Utf8(problem);
+        else
+            image = ReadPeImage(bytes);
         if (!image.problem.empty())
-            problems += std::wstring(L"\n") + release_files[i] + L": " + Wide(image.problem);
+            problem = name + L": " + Wide(image.problem);
         else if (image.machine != machine)
-            problems += std::wstring(L"\n") + release_files[i] + L" is " +
-                        Wide(MachineName(image.machine)) + L", the self-test " +
-                        Wide(MachineName(machine)) +
-                        L": unpack the release and the self-test of one architecture";
+            problem = name + L" is " + Wide(MachineName(image.machine)) + L", the self-test " +
+                      Wide(MachineName(machine)) +
+                      L": unpack the release and the self-test of one architecture";
+        if (!problem.empty()) {
+            problems += L"\n" + problem;
+            Lack(name, name + L" is no whole Windows image of this architecture (see above)");
+        }
     }
     report_.Check(problems.empty(),
                   L"the five programs are whole Windows images, " + Wide(MachineName(machine)),
@@ -302,8 +374,9 @@ bool SelfTest::Generate(const wchar_t* packets, const wchar_t* seed, const wchar
         return false;
     }
     Child child;
-    bool ok = child.Start(Trial(L"quill_ts_generate.exe"), {packets, seed}, nullptr, out,
-                          nullptr, nullptr, cause);
+    StartOptions options;
+    options.out = out;
+    bool ok = child.Start(Trial(L"quill_ts_generate.exe"), {packets, seed}, options, cause);
     CloseHandle(out);
     if (ok && (!child.Finish(long_wait) || child.ExitCode() != 0)) {
         *cause = ExitText(L"quill_ts_generate", child.ExitCode());
@@ -314,27 +387,31 @@ bool SelfTest::Generate(const wchar_t* packets, const wchar_t* seed, const wchar
 
 void SelfTest::Stream()
 {
-    std::wstring cause;
-    std::vector<unsigned char> stream, part;
-    bool ok = Generate(L"4000", L"1", L"part1.ts", &cause) &&
-              Generate(L"6000", L"2", L"part2.ts", &cause) &&
-              Generate(L"4000", L"3", L"part3.ts", &cause);
-    for (const wchar_t* name : {L"part1.ts", L"part2.ts", L"part3.ts"}) {
-        if (ok && (ok = ReadWholeFile(Work(name), &part, &cause)))
-            stream.insert(stream.end(), part.begin(), part.end());
-    }
-    if (ok && stream.size() != stream_bytes) {
-        cause = L"the three parts hold " + Number(stream.size()) + L" bytes";
-        ok = false;
-    }
-    ok = ok && WriteWholeFile(Work(L"stream.ts"), std::string(stream.begin(), stream.end()),
-                              &cause);
-    report_.Check(ok, L"quill_ts_generate made a transport stream of 14000 packets (" +
-                          Number(stream_bytes) + L" bytes)",
-                  cause);
-    bool told = !SameFiles(Work(L"part1.ts"), Work(L"part3.ts"), &cause);
-    report_.Check(told, L"the comparison tells two different files apart",
-                  L"part1.ts and part3.ts were taken for equal");
+    Check({work_folder, L"quill_ts_generate.exe"}, stream,
+          L"quill_ts_generate made a transport stream of 14000 packets (" +
+              Number(stream_bytes) + L" bytes)",
+          [&](std::wstring* cause) {
+              std::vector<unsigned char> whole, part;
+              bool ok = Generate(L"4000", L"1", L"part1.ts", cause) &&
+                        Generate(L"6000", L"2", L"part2.ts", cause) &&
+                        Generate(L"4000", L"3", L"part3.ts", cause);
+              for (const wchar_t* name : {L"part1.ts", L"part2.ts", L"part3.ts"}) {
+                  if (ok && (ok = ReadWholeFile(Work(name), &part, cause)))
+                      whole.insert(whole.end(), part.begin(), part.end());
+              }
+              if (ok && whole.size() != stream_bytes) {
+                  *cause = L"the three parts hold " + Number(whole.size()) + L" bytes";
+                  ok = false;
+              }
+              return ok && WriteWholeFile(Work(L"stream.ts"),
+                                          std::string(whole.begin(), whole.end()), cause);
+          });
+    Check({stream}, nullptr, L"the comparison tells two different files apart",
+          [&](std::wstring* cause) {
+              bool told = !SameFiles(Work(L"part1.ts"), Work(L"part3.ts"), cause);
+              *cause = L"part1.ts and part3.ts were taken for equal";
+              return told;
+          });
 }
 
 std::wstring SelfTest::HostCause(const Child& host, const wchar_t* report) const
@@ -351,71 +428,91 @@ std::wstring SelfTest::HostCause(const Child& host, const wchar_t* report) const
 // buffers so that the recording grows for some seconds while the others look at it.
 void SelfTest::Recording()
 {
-    std::wstring cause;
     std::wstring plugin = Join(Work(L"plain"), L"Quill_Spread.dll");
     std::wstring rec = Work(L"rec.ts");
-    CopyFileW(Release(L"Quill_Spread.dll").c_str(), plugin.c_str(), FALSE);
-    HANDLE report = OpenForChild(Work(L"host.txt"), true);
     Child host;
-    host.Start(Trial(L"quill_record_host.exe"),
-               {plugin, rec, L"--input", Work(L"stream.ts"), L"--buffer", L"10000", L"--pace",
-                L"15", L"--dup", std::wstring(join_at) + L":" + Work(L"dup.ts"), L"--drop",
-                std::wstring(leave_at) + L":1"},
-               nullptr, report, report, nullptr, &cause);
-    CloseHandle(report);
-    bool saving = WaitForLine(Work(L"host.txt"), "save 1 ", host, long_wait);
-    report_.Check(saving, L"Quill_Spread.dll: the trial host started a save to a file",
-                  cause.empty() ? HostCause(host, L"host.txt") : cause);
+    Check({L"Quill_Spread.dll", L"quill_record_host.exe", stream}, recording,
+          L"Quill_Spread.dll: the trial host started a save to a file",
+          [&](std::wstring* cause) {
+              CopyFileW(Release(L"Quill_Spread.dll").c_str(), plugin.c_str(), FALSE);
+              HANDLE report = OpenForChild(Work(L"host.txt"), true);
+              StartOptions options;
+              options.out = report;
+              options.err = report;
+              bool started = host.Start(
+                  Trial(L"quill_record_host.exe"),
+                  {plugin, rec, L"--input", Work(L"stream.ts"), L"--buffer", L"10000",
+                   L"--pace", L"15", L"--dup", std::wstring(join_at) + L":" + Work(L"dup.ts"),
+                   L"--drop", std::wstring(leave_at) + L":1"},
+                  options, cause);
+              CloseHandle(report);
+              bool saving = started && WaitForLine(Work(L"host.txt"), "save 1 ", host, long_wait);
+              if (started && !saving)
+                  *cause = HostCause(host, L"host.txt");
+              return saving;
+          });
 
     // Share modes: while the recording is written, a second process may read it but neither
     // write nor delete it. The probe deletes the file where it may, so it runs only while the
     // host is still saving.
-    std::wstring shareCause = L"the recording ended before the probe could run";
-    bool shared = false;
-    if (saving && host.Running() && !HasLine(ReadText(Work(L"host.txt")), "stop ")) {
-        Ran probe = RunCaptured(Trial(L"quill_share_probe.exe"), {rec}, short_wait);
-        shared = probe.output.compare(0, 23, "read=1 write=0 delete=0") == 0;
-        shareCause = probe.started ? L"the probe found " + Wide(probe.output) +
-                                         L" (1: the other process could do it)"
-                                   : probe.cause;
-    }
-    report_.Check(shared,
-                  L"share modes: while it is saved, another process may read the recording, "
-                  L"not write or delete it",
-                  shareCause);
+    Check({recording, L"quill_share_probe.exe"}, nullptr,
+          L"share modes: while it is saved, another process may read the recording, not write "
+          L"or delete it",
+          [&](std::wstring* cause) {
+              *cause = L"the recording ended before the probe could run";
+              if (!host.Running() || HasLine(ReadText(Work(L"host.txt")), "stop "))
+                  return false;
+              Ran probe = RunCaptured(Trial(L"quill_share_probe.exe"), {rec}, short_wait);
+              *cause = probe.started ? L"the probe found " + Wide(probe.output) +
+                                           L" (1: the other process could do it)"
+                                     : probe.cause;
+              return probe.output.compare(0, 23, "read=1 write=0 delete=0") == 0;
+          });
 
+    const Needs chainNeeds = {recording, L"tailgrip.exe", L"brimtank.exe", L"hopover.exe"};
     Child chain[3];
-    std::wstring chainCause = StartFollowers(rec, chain);
+    std::wstring chainCause = Blocked(chainNeeds).empty() ? StartFollowers(rec, chain) : L"";
 
-    bool stopped = WaitForLine(Work(L"host.txt"), "stop ", host, long_wait);
-    std::string printed = ReadText(Work(L"host.txt"));
-    report_.Check(stopped && HasLine(printed, "fed " + Utf8(Number(stream_bytes)) + " ") &&
-                      HasLine(printed, "stop 1"),
-                  L"the host handed over the whole stream, every buffer was taken, the save "
-                  L"stopped",
-                  HostCause(host, L"host.txt"));
-    report_.Check(SameFiles(Work(L"stream.ts"), rec, &cause), L"the recording equals the stream",
-                  cause);
-    bool joined = HasLine(printed, "dup 1 at " + Utf8(join_at) + " ret 1 ") &&
-                  HasLine(printed, "drop 1 at " + Utf8(leave_at) + " ret 1");
-    report_.Check(joined && SameFiles(Work(L"part2.ts"), Work(L"dup.ts"), &cause),
-                  std::wstring(L"a duplicate added at byte ") + join_at +
-                      L" began on the next packet boundary and ran until its removal at byte " +
-                      leave_at,
-                  joined ? cause : HostCause(host, L"host.txt"));
-    for (Child& c : chain)
-        if (c.Handle() != nullptr)
-            c.Finish(long_wait);
-    bool same = chainCause.empty() && SameFiles(rec, Work(L"followed.ts"), &cause);
-    const wchar_t* const chainNames[3] = {L"tailgrip", L"brimtank", L"hopover"};
-    if (chainCause.empty())
-        for (int i = 0; i < 3; ++i)
-            cause += L"\n" + ExitText(chainNames[i], chain[i].ExitCode());
-    report_.Check(same,
-                  L"tailgrip (packet check) followed the growing recording into brimtank and "
-                  L"hopover: the copy equals it",
-                  chainCause.empty() ? cause : chainCause);
-
+    Check({recording}, nullptr,
+          L"the host handed over the whole stream, every buffer was taken, the save stopped",
+          [&](std::wstring* cause) {
+              bool stopped = WaitForLine(Work(L"host.txt"), "stop ", host, long_wait);
+              std::string printed = ReadText(Work(L"host.txt"));
+              *cause = HostCause(host, L"host.txt");
+              return stopped && HasLine(printed, "fed " + Utf8(Number(stream_bytes)) + " ") &&
+                     HasLine(printed, "stop 1");
+          });
+    Check({recording}, nullptr, L"the recording equals the stream", [&](std::wstring* cause) {
+        return SameFiles(Work(L"stream.ts"), rec, cause);
+    });
+    Check({recording}, nullptr,
+          std::wstring(L"a duplicate added at byte ") + join_at +
+              L" began on the next packet boundary and ran until its removal at byte " + leave_at,
+          [&](std::wstring* cause) {
+              std::string printed = ReadText(Work(L"host.txt"));
+              bool joined = HasLine(printed, "dup 1 at " + Utf8(join_at) + " ret 1 ") &&
+                            HasLine(printed, "drop 1 at " + Utf8(leave_at) + " ret 1");
+              if (!joined)
+                  *cause = HostCause(host, L"host.txt");
+              return joined && SameFiles(Work(L"part2.ts"), Work(L"dup.ts"), cause);
+          });
+    Check(chainNeeds, nullptr,
+          L"tailgrip (packet check) followed the growing recording into brimtank and hopover: "
+          L"the copy equals it",
+          [&](std::wstring* cause) {
+              for (Child& c : chain)
+                  if (c.Handle() != nullptr)
+                      c.Finish(long_wait);
+              if (!chainCause.empty()) {
+                  *cause = chainCause;
+                  return false;
+              }
+              bool same = SameFiles(rec, Work(L"followed.ts"), cause);
+              const wchar_t* const chainNames[3] = {L"tailgrip", L"brimtank", L"hopover"};
+              for (int i = 0; i < 3; ++i)
+                  *cause += L"\n" + ExitText(chainNames[i], chain[i].ExitCode());
+              return same;
+          });
 }
 
 // tailgrip follows the growing recording with the packet check, through brimtank and hopover;
@@ -433,14 +530,20 @@ std::wstring SelfTest::StartFollowers(const std::wstring& rec, Child (&chain)[3]
     }
     HANDLE none = OpenForChild(L"NUL", false);
     HANDLE followed = OpenForChild(Work(L"followed.ts"), true);
-    chain[0].Start(Release(L"tailgrip.exe"), {L"0", L"3p48199", rec}, none, p1w, none, nullptr,
-                   &cause);
+    StartOptions options;
+    options.err = none;
+    options.in = none;
+    options.out = p1w;
+    chain[0].Start(Release(L"tailgrip.exe"), {L"0", L"3p48199", rec}, options, &cause);
     CloseHandle(p1w);
-    chain[1].Start(Release(L"brimtank.exe"), {L"1048576", L"65536"}, p1r, p2w, none, nullptr,
-                   &cause);
+    options.in = p1r;
+    options.out = p2w;
+    chain[1].Start(Release(L"brimtank.exe"), {L"1048576", L"65536"}, options, &cause);
     CloseHandle(p1r);
     CloseHandle(p2w);
-    chain[2].Start(Release(L"hopover.exe"), {rec}, p2r, followed, none, nullptr, &cause);
+    options.in = p2r;
+    options.out = followed;
+    chain[2].Start(Release(L"hopover.exe"), {rec}, options, &cause);
     CloseHandle(p2r);
     CloseHandle(followed);
     CloseHandle(none);
@@ -450,257 +553,113 @@ std::wstring SelfTest::StartFollowers(const std::wstring& rec, Child (&chain)[3]
 // hopover: a pipe cut after part 1, continued from the file at the byte count relayed.
 void SelfTest::CutPipe()
 {
-    std::wstring cause;
-    HANDLE in = OpenForChild(Work(L"part1.ts"), false);
-    HANDLE out = OpenForChild(Work(L"joined.ts"), true);
-    Child hop;
-    bool ran = hop.Start(Release(L"hopover.exe"), {Work(L"stream.ts")}, in, out, nullptr, nullptr,
-                         &cause);
-    CloseHandle(in);
-    CloseHandle(out);
-    ran = ran && hop.Finish(long_wait) && hop.ExitCode() == 0;
-    report_.Check(ran && SameFiles(Work(L"stream.ts"), Work(L"joined.ts"), &cause),
-                  L"hopover joined a pipe cut after part 1 onto the file: the output equals the "
-                  L"stream",
-                  ran || !cause.empty() ? cause : ExitText(L"hopover", hop.ExitCode()));
+    Check({stream, L"hopover.exe"}, nullptr,
+          L"hopover joined a pipe cut after part 1 onto the file: the output equals the stream",
+          [&](std::wstring* cause) {
+              StartOptions options;
+              options.in = OpenForChild(Work(L"part1.ts"), false);
+              options.out = OpenForChild(Work(L"joined.ts"), true);
+              Child hop;
+              bool ran = hop.Start(Release(L"hopover.exe"), {Work(L"stream.ts")}, options,
+                                   cause);
+              CloseHandle(options.in);
+              CloseHandle(options.out);
+              ran = ran && hop.Finish(long_wait) && hop.ExitCode() == 0;
+              if (!ran && cause->empty())
+                  *cause = ExitText(L"hopover", hop.ExitCode());
+              return ran && SameFiles(Work(L"stream.ts"), Work(L"joined.ts"), cause);
+          });
 }
 
 // Nested mode: a copy of Quill_Spread.dll whose settings file names the test plug-in beside it.
 void SelfTest::Nested()
 {
-    std::wstring folder = Work(L"nested"), cause;
-    std::wstring plugin = Join(folder, L"Quill_Spread.dll");
-    CopyFileW(Release(L"Quill_Spread.dll").c_str(), plugin.c_str(), FALSE);
-    CopyFileW(Trial(L"TestNested.dll").c_str(), Join(folder, L"TestNested.dll").c_str(), FALSE);
-    WriteWholeFile(plugin + L".ini", "[SET]\r\nWritePlugin=TestNested.dll\r\nDataUnit=188\r\n",
-                   &cause);
-    HANDLE report = OpenForChild(Work(L"nested.txt"), true);
-    Child host;
-    bool ran = host.Start(Trial(L"quill_record_host.exe"),
-                          {plugin, Work(L"nrec.ts"), L"--input", Work(L"stream.ts"), L"--buffer",
-                           L"10000", L"--dup", std::wstring(join_at) + L":" + Work(L"ndup.ts"),
-                           L"--drop", std::wstring(leave_at) + L":1"},
-                          nullptr, report, report, nullptr, &cause);
-    CloseHandle(report);
-    ran = ran && host.Finish(long_wait) && host.ExitCode() == 0;
-    std::string printed = ReadText(Work(L"nested.txt"));
-    report_.Check(ran && HasLine(printed, "save 1 " + Utf8(Work(L"nrec.ts.nested"))),
-                  L"Quill_Spread.dll with WritePlugin=TestNested.dll in its settings file saved "
-                  L"through the nested plug-in",
-                  cause.empty() ? HostCause(host, L"nested.txt") : cause);
-    bool direct = IsFile(Work(L"nrec.ts"));
-    cause = L"a file was written directly: nrec.ts";
-    report_.Check(!direct && SameFiles(Work(L"stream.ts"), Work(L"nrec.ts.nested"), &cause) &&
-                      SameFiles(Work(L"part2.ts"), Work(L"ndup.ts.nested"), &cause),
-                  L"the nested plug-in got the stream, and the duplicate from the packet "
-                  L"boundary; no file was written directly",
-                  cause);
-    std::string log = ReadText(Join(folder, L"TestNested.dll.log"));
-    report_.Check(HasLine(log, "load") && HasLine(log, "unload"),
-                  L"the nested plug-in was loaded and released again",
-                  log.empty() ? L"TestNested.dll wrote no log: it was never loaded"
-                              : L"its log TestNested.dll.log holds:\n  " + Wide(log));
+    const Needs needs = {L"Quill_Spread.dll", L"quill_record_host.exe", L"TestNested.dll",
+                         stream};
+    std::wstring folder = Work(L"nested");
+    Check(needs, nested_save,
+          L"Quill_Spread.dll with WritePlugin=TestNested.dll in its settings file saved "
+          L"through the nested plug-in",
+          [&](std::wstring* cause) {
+              std::wstring plugin = Join(folder, L"Quill_Spread.dll");
+              CopyFileW(Release(L"Quill_Spread.dll").c_str(), plugin.c_str(), FALSE);
+              CopyFileW(Trial(L"TestNested.dll").c_str(), Join(folder, L"TestNested.dll").c_str(),
+                        FALSE);
+              WriteWholeFile(plugin + L".ini",
+                             "[SET]\r\nWritePlugin=TestNested.dll\r\nDataUnit=188\r\n", cause);
+              StartOptions options;
+              options.out = options.err = OpenForChild(Work(L"nested.txt"), true);
+              Child host;
+              bool ran = host.Start(Trial(L"quill_record_host.exe"),
+                                    {plugin, Work(L"nrec.ts"), L"--input", Work(L"stream.ts"),
+                                     L"--buffer", L"10000", L"--dup",
+                                     std::wstring(join_at) + L":" + Work(L"ndup.ts"), L"--drop",
+                                     std::wstring(leave_at) + L":1"},
+                                    options, cause);
+              CloseHandle(options.out);
+              ran = ran && host.Finish(long_wait) && host.ExitCode() == 0;
+              std::string printed = ReadText(Work(L"nested.txt"));
+              if (cause->empty())
+                  *cause = HostCause(host, L"nested.txt");
+              return ran && HasLine(printed, "save 1 " + Utf8(Work(L"nrec.ts.nested")));
+          });
+    Check({nested_save}, nullptr,
+          L"the nested plug-in got the stream, and the duplicate from the packet boundary; no "
+          L"file was written directly",
+          [&](std::wstring* cause) {
+              *cause = L"a file was written directly: nrec.ts";
+              return !IsFile(Work(L"nrec.ts")) &&
+                     SameFiles(Work(L"stream.ts"), Work(L"nrec.ts.nested"), cause) &&
+                     SameFiles(Work(L"part2.ts"), Work(L"ndup.ts.nested"), cause);
+          });
+    Check(needs, nullptr, L"the nested plug-in was loaded and released again",
+          [&](std::wstring* cause) {
+              std::string log = ReadText(Join(folder, L"TestNested.dll.log"));
+              *cause = log.empty() ? L"TestNested.dll wrote no log: it was never loaded"
+                                   : L"its log TestNested.dll.log holds:\n  " + Wide(log);
+              return HasLine(log, "load") && HasLine(log, "unload");
+          });
 }
 
 void SelfTest::ToolArguments()
 {
-    std::wstring cause;
-    for (const wchar_t* tool : tools) {
-        Ran ran = RunCaptured(Release((std::wstring(tool) + L".exe").c_str()), {}, short_wait);
-        if (!ran.started)
-            cause += L"\n" + ran.cause;
-        else if (ran.code != 2)
-            cause += L"\n" + ExitText(tool, ran.code);
-    }
-    report_.Check(cause.empty(),
-                  L"brimtank, tailgrip and hopover start and answer a wrong argument count with "
-                  L"exit code 2",
-                  cause.empty() ? cause : cause.substr(1));
-}
-
-// The proxy's answer as proxy_send printed it; cause says what it means.
-std::wstring Answer(const Ran& ran, std::wstring* cause)
-{
-    std::wstring answer = Wide(ran.output);
-    while (!answer.empty() && (answer.back() == L'\n' || answer.back() == L'\r'))
-        answer.pop_back();
-    if (!ran.started)
-        *cause = ran.cause;
-    else if (ran.code != 0)
-        *cause = L"proxy_send.exe found no proxy window (exit code " + Number(ran.code) + L")";
-    else if (answer == L"0")
-        *cause = L"the proxy answered 0: the request was not delivered (a message filter or a "
-                 L"proxy running at a higher integrity level refused it)";
-    else
-        *cause = L"the proxy answered " + answer +
-                 L" (1: done or found, -1: refused, not found or failed)";
-    return ran.started && ran.code == 0 ? answer : std::wstring();
-}
-
-// Sends a request with proxy_send; passes when the proxy answered expected.
-bool SelfTest::Ask(const std::wstring& expected, const std::vector<std::wstring>& request,
-                   const std::wstring& what, HANDLE token)
-{
-    std::wstring cause;
-    std::wstring answer =
-        Answer(RunCaptured(Trial(L"proxy_send.exe"), request, short_wait, token), &cause);
-    return report_.Check(answer == expected, what, cause);
-}
-
-// A token for a process at medium integrity, as an ordinary user's program on this desktop has.
-HANDLE MediumIntegrityToken(std::wstring* cause)
-{
-    SAFER_LEVEL_HANDLE level = nullptr;
-    HANDLE token = nullptr;
-    if (!SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN, &level,
-                          nullptr)) {
-        *cause = L"SaferCreateLevel: " + SystemMessage(GetLastError());
-        return nullptr;
-    }
-    BOOL made = SaferComputeTokenFromLevel(level, nullptr, &token, 0, nullptr);
-    DWORD error = GetLastError();
-    SaferCloseLevel(level);
-    TOKEN_TYPE type;
-    DWORD size;
-    if (made && !GetTokenInformation(token, TokenType, &type, sizeof type, &size)) {
-        error = GetLastError();
-        made = FALSE;
-    }
-    if (!made) {
-        *cause = L"SaferComputeTokenFromLevel gave no token: " + SystemMessage(error);
-        return nullptr;
-    }
-    // The normal-user level drops the administrators' rights but keeps the high integrity
-    // level: the label is lowered to medium here.
-    SID_IDENTIFIER_AUTHORITY authority = SECURITY_MANDATORY_LABEL_AUTHORITY;
-    PSID medium = nullptr;
-    TOKEN_MANDATORY_LABEL label = {};
-    bool labelled = AllocateAndInitializeSid(&authority, 1, SECURITY_MANDATORY_MEDIUM_RID, 0, 0,
-                                             0, 0, 0, 0, 0, &medium);
-    if (labelled) {
-        label.Label.Attributes = SE_GROUP_INTEGRITY;
-        label.Label.Sid = medium;
-        labelled = SetTokenInformation(token, TokenIntegrityLevel, &label,
-                                       sizeof label + GetLengthSid(medium));
-    }
-    error = GetLastError();
-    if (medium != nullptr)
-        FreeSid(medium);
-    if (!labelled) {
-        *cause = L"setting the medium integrity level: " + SystemMessage(error);
-        CloseHandle(token);
-        return nullptr;
-    }
-    return token;
-}
-
-// The requests that act on this computer's clock and file server.
-void SelfTest::ProxyElevated(bool underWine)
-{
-    Report::Note(L"elevated: the next checks set this computer's clock to the present and ask "
-                 L"its file server");
-    // wine sets the clock only within half a second of its own reading, so a request held up
-    // that long is refused; a refusal begins no busy period, so it is sent up to three times.
-    std::wstring cause, answer;
-    ClockWatch clock;
-    for (int tries = 0; tries < 3 && answer != L"1"; ++tries)
-        answer = Answer(RunCaptured(Trial(L"proxy_send.exe"), {L"settime"}, short_wait), &cause);
-    clock.Check(report_, report_.Check(answer == L"1",
-                                       L"set-time request for the present: the clock was set (1)",
-                                       cause));
-    Ask(L"-1", {L"settime"}, L"the same again at once: refused while busy for 30 s (-1)");
-    answer = Answer(RunCaptured(Trial(L"proxy_send.exe"), {L"query", L"txt"}, short_wait), &cause);
-    if (answer == L"1")
-        report_.Ok(L"open-file query for txt: answered 1, a .txt file is open through this "
-                   L"computer's file server");
-    else
-        report_.Check(answer == L"-1",
-                      L"open-file query for txt: answered -1, no .txt file is open through the "
-                      L"file server, or listing failed",
-                      cause);
-    CheckProxyOnWindows(report_, WindowsFiles());
-
-    // From an ordinary user's program: the proxy's message filter must let the requests in.
-    HANDLE token = MediumIntegrityToken(&cause);
-    if (token == nullptr && underWine) {
-        Report::Note(L"under wine: " + cause + L". wine has no integrity levels and no message "
-                     L"filter either: the requests from medium integrity were not sent");
-        return;
-    }
-    if (token == nullptr) {
-        report_.Fail(L"a process at medium integrity was started to send requests", cause);
-        return;
-    }
-    Ask(L"-1", {L"settime", L"172800"},
-        L"from a process at medium integrity, set-time request 48 hours ahead: refused (-1), not "
-        L"blocked (0)",
-        token);
-    Ask(L"-1", {L"query", L"t.t"},
-        L"from a process at medium integrity, open-file query for t.t: refused (-1), not "
-        L"blocked (0)",
-        token);
-    CloseHandle(token);
-    if (underWine)
-        Report::Note(L"under wine: wine has no integrity levels and no message filter, so these "
-                     L"two show only that the requests arrive, not that the filter lets them in");
-}
-
-void SelfTest::Proxy()
-{
-    if (RunCaptured(Trial(L"proxy_send.exe"), {L"find"}, short_wait).code == 0) {
-        Report::Note(L"skip the proxy: one is running already (end it to check the one of this "
-                     L"release)");
-        return;
-    }
-    Child proxy;
-    std::wstring cause;
-    if (proxy.Start(Release(L"VelmoraAdminProxy.exe"), {}, nullptr, nullptr, nullptr, nullptr,
-                    &cause)) {
-        DWORD start = GetTickCount();
-        while (FindWindowExW(HWND_MESSAGE, nullptr, L"VelmoraAdminProxy", nullptr) == nullptr &&
-               proxy.Running() && GetTickCount() - start < short_wait)
-            WaitForSingleObject(proxy.Handle(), 50);
-        cause = proxy.Running() ? L"no proxy window appeared within 10 s"
-                                : ExitText(L"VelmoraAdminProxy", proxy.ExitCode()) +
-                                      L" before its window appeared";
-    }
-    if (!Ask(L"1", {L"find"}, L"VelmoraAdminProxy.exe started, its window is found")) {
-        Report::Note(cause);
-        return;
-    }
-    Ask(L"-1", {L"settime", L"172800"}, L"set-time request 48 hours ahead: refused (-1)");
-    Ask(L"-1", {L"query", L"t.t"}, L"open-file query for the invalid extension t.t: refused (-1)");
-    if (RunsElevated())
-        ProxyElevated(RunsUnderWine());
-    else
-        Report::Note(L"skip the set-time request for the present, the open-file query, the file "
-                     L"server's share and the requests from medium and low integrity: not "
-                     L"elevated (run it from a prompt opened with \"Run as administrator\" to "
-                     L"check them)");
-    RunCaptured(Trial(L"proxy_send.exe"), {L"close"}, short_wait);
-    bool closed = proxy.Finish(short_wait);
-    report_.Check(closed, L"WM_CLOSE ended the proxy", L"it still ran after 10 s and was ended");
+    Check({L"brimtank.exe", L"tailgrip.exe", L"hopover.exe"}, nullptr,
+          L"brimtank, tailgrip and hopover start and answer a wrong argument count with exit "
+          L"code 2",
+          [&](std::wstring* cause) {
+              std::wstring problems;
+              for (const wchar_t* tool : tools) {
+                  Ran ran =
+                      RunCaptured(Release((std::wstring(tool) + L".exe").c_str()), {}, short_wait);
+                  if (!ran.started)
+                      problems += L"\n" + ran.cause;
+                  else if (ran.code != 2)
+                      problems += L"\n" + ExitText(tool, ran.code);
+              }
+              if (!problems.empty())
+                  *cause = problems.substr(1);
+              return problems.empty();
+          });
 }
 
 int SelfTest::Run()
 {
     Print(L"Self-test of the release in " + release_);
-    if (!Complete())
-        return report_.Summary();
+    Complete();
     Images();
     std::wstring tempProblem = MakeWorkFolder(&work_);
-    if (tempProblem.empty()) {
-        report_.Ok(L"a work folder was made: " + work_);
-        Stream();
-        Recording();
-        CutPipe();
-        Nested();
-        CheckFilesOnWindows(report_, WindowsFiles());
-    } else {
-        report_.NotRun(work_folder_checks,
-                       L"that need a work folder (the recordings, tailgrip, hopover): " +
-                           tempProblem);
-    }
+    if (!report_.Check(tempProblem.empty(),
+                       tempProblem.empty() ? L"a work folder was made: " + work_
+                                           : std::wstring(L"a work folder was made"),
+                       tempProblem))
+        Lack(work_folder, L"there is no work folder (see above)");
+    Stream();
+    Recording();
+    CutPipe();
+    Nested();
+    CheckFilesOnWindows(report_, {Release(L"Quill_Spread.dll"), Trial(L"quill_record_host.exe"),
+                                  Trial(L"proxy_send.exe"), work_,
+                                  Blocked({L"Quill_Spread.dll", L"quill_record_host.exe", stream})});
     ToolArguments();
     Proxy();
     int code = report_.Summary();
@@ -710,8 +669,6 @@ int SelfTest::Run()
         Report::Note(L"the files of the checks are in " + work_);
     return code;
 }
-
-}  // namespace
 
 int RunReleaseChecks(const std::wstring& given)
 {

@@ -2,6 +2,7 @@
 // arithmetic are in windows_plan.h.
 #include "windows_checks.h"
 
+#include "release_checks.h"
 #include "windows_plan.h"
 
 #include <windows.h>
@@ -88,6 +89,10 @@ void LongPaths(Report& report, const WindowsCheckFiles& files)
         return;
     }
     const std::wstring what = L"with long paths enabled, a recording to a path of 511 characters";
+    if (!files.blocked.empty()) {
+        report.NotRun(what, files.blocked);
+        return;
+    }
     LongPath rec = PlanLongPath(Join(files.work, L"long"), 511, L"rec.ts");
     std::wstring dup = rec.file.empty() ? rec.file : Join(Parent(rec.file), L"dup.ts");
     bool made = !rec.file.empty() && CreateDirectoryW(Join(files.work, L"long").c_str(), nullptr);
@@ -123,7 +128,7 @@ void LongPaths(Report& report, const WindowsCheckFiles& files)
     }
     if (!report.Check(recorded && read && SameBytes(stream, got, 0), what + L" equals the stream",
                       !recorded ? printed : read ? L"rec.ts differs from stream.ts" : cause)) {
-        report.NotRun(1, L"of the duplicate to a path of 511 characters: the recording failed");
+        report.NotRun(L"a duplicate to a path of 511 characters", L"the recording failed");
         return;
     }
     read = ReadWholeFile(dup, &got, &cause);
@@ -136,6 +141,10 @@ void Ntfs(Report& report, const std::wstring& work)
 {
     if (!OnWindows(L"share modes on NTFS", L"its files are on the Linux file system"))
         return;
+    if (work.empty()) {
+        report.NotRun(L"the file system of the share-mode check", L"there is no work folder");
+        return;
+    }
     wchar_t volume[MAX_PATH + 1], system[MAX_PATH + 1];
     if (!GetVolumePathNameW(work.c_str(), volume, MAX_PATH + 1) ||
         !GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, system,
@@ -183,8 +192,9 @@ void FileServer(Report& report, const WindowsCheckFiles& files)
                    L"wine's file server lists no open files"))
         return;
     const std::wstring what = L"a folder of the work folder was shared on this computer";
-    if (files.work.empty()) {
-        report.NotRun(5, L"of the file server: there is no work folder to share");
+    if (!files.blocked.empty() || files.work.empty()) {
+        report.NotRun(L"the open-file query for a file opened through a share",
+                      files.work.empty() ? L"there is no work folder to share" : files.blocked);
         return;
     }
     std::wstring folder = Join(files.work, L"shared"), cause;
@@ -199,11 +209,12 @@ void FileServer(Report& report, const WindowsCheckFiles& files)
     if (add == nullptr || del == nullptr) {
         cause = L"netapi32.dll: " + SystemMessage(GetLastError());
     } else if (!sid.empty() && (!CreateDirectoryW(folder.c_str(), nullptr) ||
-                                !WriteWholeFile(Join(folder, L"open.txt"), "open", &cause) ||
+                                !CopyFileW(Join(files.work, L"probe.txt").c_str(),
+                                           Join(folder, L"open.txt").c_str(), FALSE) ||
                                 !ConvertStringSecurityDescriptorToSecurityDescriptorW(
                                     ShareSecurity(sid).c_str(), SDDL_REVISION_1, &security,
                                     nullptr))) {
-        cause = cause.empty() ? folder + L": " + SystemMessage(GetLastError()) : cause;
+        cause = folder + L": " + SystemMessage(GetLastError());
     }
     if (security == nullptr) {
         report.Fail(what, cause);
@@ -232,7 +243,7 @@ void FileServer(Report& report, const WindowsCheckFiles& files)
             DWORD error = GetLastError();
             if (!report.Check(open != INVALID_HANDLE_VALUE, L"opened " + path,
                               SystemMessage(error))) {
-                report.NotRun(2, L"of the open-file query: the file could not be opened");
+                report.NotRun(L"the open-file queries with it open", L"it could not be opened");
                 return;
             }
             answer = Send(files.sender, {L"query", L"txt"}, nullptr, &cause);
@@ -250,10 +261,10 @@ void FileServer(Report& report, const WindowsCheckFiles& files)
     LocalFree(security);
     FreeLibrary(netapi);
     if (shared.added == server_not_started)
-        report.NotRun(5, L"of the file server: the Server service (LanmanServer) is not "
-                         L"running, so nothing can be shared. Start it (services.msc, or \"sc "
-                         L"start LanmanServer\" from an elevated prompt) and run the self-test "
-                         L"again");
+        report.NotRun(L"the open-file query for a file opened through a share",
+                      L"the Server service (LanmanServer) is not running, so nothing can be "
+                      L"shared. Start it (services.msc, or \"sc start LanmanServer\" from an "
+                      L"elevated prompt) and run the self-test again");
     else if (shared.added != 0)
         report.Fail(what + L" (NetShareAdd as " + shared.name + L")", NetMessage(shared.added));
     else
@@ -296,13 +307,17 @@ void LowIntegrity(Report& report, const WindowsCheckFiles& files)
 {
     if (!OnWindows(L"a request from a process at low integrity", L"wine has no integrity levels"))
         return;
+    const std::wstring what = L"from a process at low integrity, the open-file query for t.t ";
+    if (!files.blocked.empty()) {
+        report.NotRun(what + L"is answered", files.blocked);
+        return;
+    }
     std::wstring cause;
     HANDLE token = LowIntegrityToken(&cause);
     std::wstring answer =
         token == nullptr ? L"" : Send(files.sender, {L"query", L"t.t"}, token, &cause);
     if (token != nullptr)
         CloseHandle(token);
-    const std::wstring what = L"from a process at low integrity, the open-file query for t.t ";
     if (answer == L"0")
         report.Ok(what + L"answered 0: Windows kept it from the proxy, whose message filter "
                          L"admits lower integrity levels but not low");

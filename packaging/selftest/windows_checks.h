@@ -4,7 +4,7 @@
 // each prints "not run under wine" and why; nothing there counts.
 #pragma once
 
-#include "system.h"
+#include "report.h"
 
 #include <string>
 
@@ -14,7 +14,8 @@ struct WindowsCheckFiles {
     std::wstring plugin;  // Quill_Spread.dll of the release
     std::wstring host;    // the trial recording host
     std::wstring sender;  // proxy_send.exe
-    std::wstring work;    // the work folder, which holds stream.ts
+    std::wstring work;    // the work folder, which holds stream.ts and probe.txt
+    std::wstring blocked; // why the checks cannot run (what they need failed), or empty
 };
 
 // After the recordings in the work folder: a recording to a path of 511 characters, and the file

@@ -8,6 +8,8 @@
 // test can change the list under a running proxy. Each call is appended to calls.log there:
 //   NetFileEnum server=null base=null user=null level=3 prefmax=4294967295 resume=null
 //   NetApiBufferFree ok            (the buffer handed out last; "unknown" for any other)
+#include "selftest/win_process.h"
+
 #include <windows.h>
 #include <lm.h>
 
@@ -56,10 +58,7 @@ std::vector<std::wstring> ReadLines()
     while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0)
         bytes.append(buf, got);
     CloseHandle(f);
-    std::wstring text(bytes.size() + 1, L'\0');
-    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, &text[0],
-                                static_cast<int>(text.size()));
-    text.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    std::wstring text = selftest::Wide(bytes);
     std::wstring line;
     for (wchar_t c : text) {
         if (c == L'\n') {

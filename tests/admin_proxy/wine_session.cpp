@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
@@ -78,69 +77,37 @@ void EnterPrivateDesktop()
     CloseHandle(nul);
 }
 
-std::wstring Widen(const std::string& s)
-{
-    // UTF-8 never takes more UTF-16 units than bytes.
-    std::wstring wide(s.size() + 1, L'\0');
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &wide[0],
-                                static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
-    return wide;
-}
-
-std::wstring HostPath(const std::string& unix_path)
-{
-    std::wstring path = Widen(unix_path);
-    if (path.empty() || path[0] != L'/')
-        return path;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return L"Z:" + path;
-}
-
 Child::~Child()
 {
-    if (pi_.hProcess != nullptr) {
-        if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) {
-            TerminateProcess(pi_.hProcess, 137);
-            WaitForSingleObject(pi_.hProcess, 5000);
-        }
-        CloseHandle(pi_.hThread);
-        CloseHandle(pi_.hProcess);
-    }
     if (err_read_ != nullptr)
         CloseHandle(err_read_);
 }
 
 bool Child::Start(const ChildOptions& options)
 {
-    std::wstring command = L"\"" + options.program + L"\"";
+    std::wstring command = selftest::QuoteArgument(options.program);
     if (!options.arguments.empty())
         command += L" " + options.arguments;
     std::wstring environment = EnvironmentBlock(options.environment);
 
     HANDLE nul = OpenNul();
     HANDLE err_write = nul;
-    if (options.capture_stderr) {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        if (!CreatePipe(&err_read_, &err_write, &inherit, 0))
-            return false;
-        SetHandleInformation(err_read_, HANDLE_FLAG_INHERIT, 0);
+    if (options.capture_stderr && !CreatePipe(&err_read_, &err_write, nullptr, 0)) {
+        CloseHandle(nul);
+        return false;
     }
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.lpDesktop = &desktop_name[0];
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nul;
-    si.hStdOutput = nul;
-    si.hStdError = err_write;
-    BOOL ok = CreateProcessW(options.program.c_str(), &command[0], nullptr, nullptr, TRUE,
-                             CREATE_UNICODE_ENVIRONMENT, &environment[0], nullptr, &si, &pi_);
+    selftest::StartOptions start;
+    start.in = nul;
+    start.out = nul;
+    start.err = err_write;
+    start.desktop = desktop_name.c_str();
+    start.environment = &environment;
+    std::wstring cause;
+    bool ok = process_.StartLine(options.program, command, start, &cause);
     if (err_write != nul)
         CloseHandle(err_write);
     CloseHandle(nul);
-    if (!ok)
-        pi_ = PROCESS_INFORMATION{};
-    return ok != FALSE;
+    return ok;
 }
 
 void Child::Collect()
@@ -160,24 +127,17 @@ void Child::Collect()
 
 int Child::Wait(int timeout_ms)
 {
-    if (pi_.hProcess == nullptr)
+    if (process_.Handle() == nullptr)
         return -1;
     for (int waited = 0;; waited += 20) {
         Collect();
-        if (WaitForSingleObject(pi_.hProcess, waited >= timeout_ms ? 0 : 20) == WAIT_OBJECT_0)
+        if (process_.Wait(waited >= timeout_ms ? 0 : 20))
             break;
         if (waited >= timeout_ms)
             return -1;
     }
     Collect();
-    DWORD code = 0;
-    GetExitCodeProcess(pi_.hProcess, &code);
-    return static_cast<int>(code);
-}
-
-bool Child::Running()
-{
-    return pi_.hProcess != nullptr && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+    return static_cast<int>(process_.ExitCode());
 }
 
 const std::string& Child::Stderr()
@@ -273,12 +233,6 @@ namespace {
 // gives it the stand-in applies to nothing else.
 const wchar_t standin_program[] = L"proxy_with_standin.exe";
 
-bool UnderWine()
-{
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 std::string ReadAll(const std::wstring& path)
 {
     std::ifstream f(std::filesystem::path(path), std::ios::binary);
@@ -305,7 +259,7 @@ bool SetNetapiLoadOrder(const std::wstring& program_name, const std::wstring& or
 bool InstallSystemStandIn(const std::wstring& standin_dll)
 {
     // On Windows this would replace a library of the system.
-    if (!UnderWine())
+    if (!selftest::RunsUnderWine())
         return false;
     wchar_t system_dir[MAX_PATH];
     UINT n = GetSystemDirectoryW(system_dir, MAX_PATH);

@@ -4,6 +4,8 @@
 // proxy window's lookup, and messages sent to it with a deadline.
 #pragma once
 
+#include "child_process.h"
+#include "selftest/win_process.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -28,9 +30,11 @@ public:
     void SetUp() override { EnterPrivateDesktop(); }
 };
 
-// Unix path (as CMake gives it) to the path a Windows program opens: wine maps / to Z:.
-std::wstring HostPath(const std::string& unix_path);
-std::wstring Widen(const std::string& s);
+using test_support::HostPath;
+inline std::wstring Widen(const std::string& s)
+{
+    return selftest::Wide(s);
+}
 
 struct ChildOptions {
     std::wstring program;     // Windows path of the .exe
@@ -51,15 +55,15 @@ public:
     bool Start(const ChildOptions& options);
     // Exit code, or -1 if it still runs after timeout_ms. Collects stderr meanwhile.
     int Wait(int timeout_ms);
-    bool Running();
-    DWORD Id() const { return pi_.dwProcessId; }
+    bool Running() const { return process_.Running(); }
+    DWORD Id() const { return process_.Id(); }
     // What the child wrote to stderr so far (captured children only).
     const std::string& Stderr();
 
 private:
     void Collect();
 
-    PROCESS_INFORMATION pi_{};
+    selftest::Child process_;
     HANDLE err_read_ = nullptr;
     std::string err_;
 };

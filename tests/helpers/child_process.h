@@ -16,6 +16,11 @@
 
 namespace test_support {
 
+#ifdef _WIN32
+// A path as CMake gives it (a Unix path) as a Windows program opens it: wine maps / to drive Z:.
+std::wstring HostPath(const std::string& path);
+#endif
+
 namespace os {
 using Handle = std::intptr_t;  // a descriptor or a HANDLE; -1 is none
 constexpr Handle no_handle = -1;

@@ -1,37 +1,14 @@
-// Windows half of ChildProcess: anonymous pipes, CreateProcessW with inherited standard
-// handles, WaitForSingleObject with a deadline.
+// Windows half of ChildProcess: anonymous pipes, and the self-test's child processes (started
+// with inherited standard handles, waited for with a deadline).
 #include "child_process.h"
 
-#include <windows.h>
+#include "selftest/win_process.h"
 
 namespace test_support {
-namespace os {
 
-struct Process {
-    PROCESS_INFORMATION pi;
-};
-
-namespace {
-
-HANDLE H(Handle h)
-{
-    return reinterpret_cast<HANDLE>(h);
-}
-
-std::wstring Widen(const std::string& s)
-{
-    if (s.empty())
-        return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return w;
-}
-
-// Build paths come from CMake as Unix paths; wine maps the Unix root to drive Z:.
 std::wstring HostPath(const std::string& path)
 {
-    std::wstring w = Widen(path);
+    std::wstring w = selftest::Wide(path);
     if (!w.empty() && w[0] == L'/') {
         for (auto& c : w)
             if (c == L'/')
@@ -41,28 +18,17 @@ std::wstring HostPath(const std::string& path)
     return w;
 }
 
-// Quotes one argument the way the C runtime's command-line parser splits it again.
-void AppendQuoted(std::wstring* cmd, const std::wstring& arg)
+namespace os {
+
+struct Process {
+    selftest::Child child;
+};
+
+namespace {
+
+HANDLE H(Handle h)
 {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
-        *cmd += arg;
-        return;
-    }
-    *cmd += L'"';
-    std::size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"')
-            backslashes = backslashes * 2 + 1;
-        cmd->append(backslashes, L'\\');
-        backslashes = 0;
-        *cmd += c;
-    }
-    cmd->append(backslashes * 2, L'\\');
-    *cmd += L'"';
+    return reinterpret_cast<HANDLE>(h);
 }
 
 }  // namespace
@@ -80,30 +46,17 @@ bool MakePipe(Handle* read_end, Handle* write_end)
 Process* Spawn(const std::string& program, const std::vector<std::string>& args, Handle in_r,
                Handle out_w, Handle err_w)
 {
-    std::wstring exe = HostPath(program);
-    std::wstring cmd;
-    AppendQuoted(&cmd, exe);
-    for (const auto& a : args) {
-        cmd += L' ';
-        AppendQuoted(&cmd, Widen(a));
-    }
-    // Only the child's three ends are inheritable, and only for this one start. Without
-    // standard input the child gets a null handle, as the child of a GUI program does.
-    HANDLE ends[3] = {in_r == no_handle ? nullptr : H(in_r), H(out_w), H(err_w)};
-    for (HANDLE h : ends)
-        SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = ends[0];
-    si.hStdOutput = ends[1];
-    si.hStdError = ends[2];
-    auto* p = new Process{};
-    BOOL ok = CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                             &si, &p->pi);
-    for (HANDLE h : ends)
-        SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
-    if (!ok) {
+    std::vector<std::wstring> wide;
+    for (const auto& a : args)
+        wide.push_back(selftest::Wide(a));
+    // Without standard input the child gets a null handle, as the child of a GUI program does.
+    selftest::StartOptions options;
+    options.in = in_r == no_handle ? nullptr : H(in_r);
+    options.out = H(out_w);
+    options.err = H(err_w);
+    auto* p = new Process;
+    std::wstring cause;
+    if (!p->child.Start(HostPath(program), wide, options, &cause)) {
         delete p;
         return nullptr;
     }
@@ -145,26 +98,18 @@ void Close(Handle h)
 
 int WaitExit(Process* p, int timeout_ms)
 {
-    if (WaitForSingleObject(p->pi.hProcess, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0)
+    if (!p->child.Wait(static_cast<DWORD>(timeout_ms)))
         return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(p->pi.hProcess, &code);
-    return static_cast<int>(code);
+    return static_cast<int>(p->child.ExitCode());
 }
 
 void Kill(Process* p)
 {
-    TerminateProcess(p->pi.hProcess, 137);
+    p->child.End();
 }
 
 void Release(Process* p)
 {
-    if (WaitForSingleObject(p->pi.hProcess, 0) != WAIT_OBJECT_0) {
-        TerminateProcess(p->pi.hProcess, 137);
-        WaitForSingleObject(p->pi.hProcess, 5000);
-    }
-    CloseHandle(p->pi.hThread);
-    CloseHandle(p->pi.hProcess);
     delete p;
 }
 

@@ -27,7 +27,11 @@ typedef char16_t Unit;
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include "selftest/win_process.h"
+#else
 #include "utf16_convert.h"
+#endif
 
 namespace {
 
@@ -60,7 +64,11 @@ std::string OwnPath()
 
 std::string Utf8(const Unit* s)
 {
+#ifdef _WIN32
+    return s != nullptr ? selftest::Utf8(s) : std::string();
+#else
     return utf16::Narrow(s);
+#endif
 }
 
 // Appends one line with the platform's own calls: this also runs while the library unloads.

@@ -8,8 +8,8 @@
 // One line per check ("ok ...", or "FAIL ..." / "PROBLEM ..." followed by the cause or what to
 // do), then "N passed, N failed". The exit code is 0 when everything passed, else the number of
 // checks that did not pass; 2 also for a wrong command line, with the usage text.
-#include "selftest/checks.h"
-#include "selftest/system.h"
+#include "checks.h"
+#include "report.h"
 
 #include <conio.h>
 #include <windows.h>

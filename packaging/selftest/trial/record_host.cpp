@@ -12,7 +12,7 @@
 //   save RESULT PATH | dup N at AT ret RESULT id ID path PATH | drop N at AT ret RESULT
 //   fed BYTES buffers COUNT refused COUNT | stop RESULT
 // Exit code 0 when the save started and every buffer was taken, 1 otherwise, 2 for bad arguments.
-#include "plugin_library.h"
+#include "plugin_host.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-using namespace quill_test;
+using namespace trial;
 
 namespace {
 
