@@ -25,25 +25,6 @@ bool RunsElevated()
     return elevated;
 }
 
-// The proxy's answer as proxy_send printed it; cause says what it means.
-std::wstring Answer(const Ran& ran, std::wstring* cause)
-{
-    std::wstring answer = Wide(ran.output);
-    while (!answer.empty() && (answer.back() == L'\n' || answer.back() == L'\r'))
-        answer.pop_back();
-    if (!ran.started)
-        *cause = ran.cause;
-    else if (ran.code != 0)
-        *cause = L"proxy_send.exe found no proxy window (exit code " + Number(ran.code) + L")";
-    else if (answer == L"0")
-        *cause = L"the proxy answered 0: the request was not delivered (a message filter or a "
-                 L"proxy running at a higher integrity level refused it)";
-    else
-        *cause = L"the proxy answered " + answer +
-                 L" (1: done or found, -1: refused, not found or failed)";
-    return ran.started && ran.code == 0 ? answer : std::wstring();
-}
-
 // A token for a process at medium integrity, as an ordinary user's program on this desktop has.
 HANDLE MediumIntegrityToken(std::wstring* cause)
 {
@@ -92,6 +73,24 @@ HANDLE MediumIntegrityToken(std::wstring* cause)
 }
 
 }  // namespace
+
+std::wstring Answer(const Ran& ran, std::wstring* cause)
+{
+    std::wstring answer = Wide(ran.output);
+    while (!answer.empty() && (answer.back() == L'\n' || answer.back() == L'\r'))
+        answer.pop_back();
+    if (!ran.started)
+        *cause = ran.cause;
+    else if (ran.code != 0)
+        *cause = L"proxy_send.exe found no proxy window (exit code " + Number(ran.code) + L")";
+    else if (answer == L"0")
+        *cause = L"the proxy answered 0: the request was not delivered (a message filter or a "
+                 L"proxy running at a higher integrity level refused it)";
+    else
+        *cause = L"the proxy answered " + answer +
+                 L" (1: done or found, -1: refused, not found or failed)";
+    return ran.started && ran.code == 0 ? answer : std::wstring();
+}
 
 // Sends a request with proxy_send to the proxy that the self-test started; passes when it
 // answered expected.

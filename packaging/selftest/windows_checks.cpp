@@ -51,20 +51,11 @@ std::wstring NetMessage(unsigned long status)
     return n != 0 ? message + L" (" + Number(status) + L")" : message;
 }
 
-// The proxy's answer to one request by proxy_send, "" when none came; cause says what came.
+// The proxy's answer to one request by proxy_send; cause says what came.
 std::wstring Send(const std::wstring& sender, const std::vector<std::wstring>& request,
                   HANDLE token, std::wstring* cause)
 {
-    Ran ran = RunCaptured(sender, request, send_wait, token);
-    std::wstring said = Wide(ran.output.substr(0, ran.output.find_first_of("\r\n")));
-    if (!ran.started)
-        *cause = ran.cause;
-    else if (ran.code != 0)
-        *cause = L"proxy_send.exe ended with exit code " + Number(ran.code) +
-                 L": it found no proxy window";
-    else
-        *cause = L"the proxy answered " + said;
-    return ran.started && ran.code == 0 ? said : std::wstring();
+    return Answer(RunCaptured(sender, request, send_wait, token), cause);
 }
 
 bool SameBytes(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b,
