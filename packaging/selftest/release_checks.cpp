@@ -235,7 +235,7 @@ Ran RunCaptured(const std::wstring& program, const std::vector<std::wstring>& ar
         CloseHandle(write);
         if (ran.started) {
             // The output is a few lines, well within the pipe's buffer: wait first, then read.
-            ran.finished = child.Finish(milliseconds);
+            child.Finish(milliseconds);
             ran.code = child.ExitCode();
             char piece[4096];
             DWORD got;

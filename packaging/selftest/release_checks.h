@@ -20,13 +20,13 @@ constexpr DWORD long_wait = 120000;
 
 struct Ran {
     bool started = false;
-    bool finished = false;       // false: it ran past its time and was ended
     DWORD code = 0;
     std::string output;          // its standard output
     std::wstring cause;          // why it did not start
 };
 
-// Runs a program with standard output captured and waits for its end (at most milliseconds).
+// Runs a program with standard output captured and waits for its end (at most milliseconds;
+// then it is ended).
 Ran RunCaptured(const std::wstring& program, const std::vector<std::wstring>& args,
                 DWORD milliseconds, HANDLE token = nullptr);
 
@@ -65,11 +65,15 @@ private:
     bool Check(const Needs& needs, const wchar_t* makes, const std::wstring& what,
                const std::function<bool(std::wstring* cause)>& check);
 
+    // release_checks.cpp
     void Complete();
     void Images();
     void Stream();
+    bool Generate(const wchar_t* packets, const wchar_t* seed, const wchar_t* file,
+                  std::wstring* cause);
     void Recording();
     std::wstring StartFollowers(const std::wstring& rec, Child (&chain)[3]);
+    std::wstring HostCause(const Child& host, const wchar_t* report) const;
     void CutPipe();
     void Nested();
     void ToolArguments();
@@ -78,9 +82,6 @@ private:
     void ProxyElevated(bool underWine);
     bool Ask(const std::wstring& expected, const std::vector<std::wstring>& request,
              const std::wstring& what, HANDLE token = nullptr);
-    bool Generate(const wchar_t* packets, const wchar_t* seed, const wchar_t* file,
-                  std::wstring* cause);
-    std::wstring HostCause(const Child& host, const wchar_t* report) const;
 
     Report report_{L"FAIL"};
     std::wstring release_, here_, work_;
