@@ -2,6 +2,7 @@
 // with the trial sender, as a less-privileged program would; elevated, also the requests that
 // act on this computer's clock and file server, and requests from medium integrity.
 #include "release_checks.h"
+#include "windows_checks.h"
 
 #include <winsafer.h>
 
@@ -22,25 +23,6 @@ bool RunsElevated()
     if (token != nullptr)
         CloseHandle(token);
     return elevated;
-}
-
-// The proxy's answer as proxy_send printed it; cause says what it means.
-std::wstring Answer(const Ran& ran, std::wstring* cause)
-{
-    std::wstring answer = Wide(ran.output);
-    while (!answer.empty() && (answer.back() == L'\n' || answer.back() == L'\r'))
-        answer.pop_back();
-    if (!ran.started)
-        *cause = ran.cause;
-    else if (ran.code != 0)
-        *cause = L"proxy_send.exe found no proxy window (exit code " + Number(ran.code) + L")";
-    else if (answer == L"0")
-        *cause = L"the proxy answered 0: the request was not delivered (a message filter or a "
-                 L"proxy running at a higher integrity level refused it)";
-    else
-        *cause = L"the proxy answered " + answer +
-                 L" (1: done or found, -1: refused, not found or failed)";
-    return ran.started && ran.code == 0 ? answer : std::wstring();
 }
 
 // A token for a process at medium integrity, as an ordinary user's program on this desktop has.
@@ -92,6 +74,24 @@ HANDLE MediumIntegrityToken(std::wstring* cause)
 
 }  // namespace
 
+std::wstring Answer(const Ran& ran, std::wstring* cause)
+{
+    std::wstring answer = Wide(ran.output);
+    while (!answer.empty() && (answer.back() == L'\n' || answer.back() == L'\r'))
+        answer.pop_back();
+    if (!ran.started)
+        *cause = ran.cause;
+    else if (ran.code != 0)
+        *cause = L"proxy_send.exe found no proxy window (exit code " + Number(ran.code) + L")";
+    else if (answer == L"0")
+        *cause = L"the proxy answered 0: the request was not delivered (a message filter or a "
+                 L"proxy running at a higher integrity level refused it)";
+    else
+        *cause = L"the proxy answered " + answer +
+                 L" (1: done or found, -1: refused, not found or failed)";
+    return ran.started && ran.code == 0 ? answer : std::wstring();
+}
+
 // Sends a request with proxy_send to the proxy that the self-test started; passes when it
 // answered expected.
 bool SelfTest::Ask(const std::wstring& expected, const std::vector<std::wstring>& request,
@@ -110,14 +110,17 @@ void SelfTest::ProxyElevated(bool underWine)
                  L"its file server");
     // wine sets the clock only within half a second of its own reading, so a request held up
     // that long is refused; a refusal begins no busy period, so it is sent up to three times.
-    Check({proxy_window}, nullptr, L"set-time request for the present: the clock was set (1)",
-          [&](std::wstring* cause) {
-              std::wstring answer;
-              for (int tries = 0; tries < 3 && answer != L"1"; ++tries)
-                  answer = Answer(RunCaptured(Trial(L"proxy_send.exe"), {L"settime"}, short_wait),
-                                  cause);
-              return answer == L"1";
-          });
+    ClockWatch clock;
+    bool set =
+        Check({proxy_window}, nullptr, L"set-time request for the present: the clock was set (1)",
+              [&](std::wstring* cause) {
+                  std::wstring answer;
+                  for (int tries = 0; tries < 3 && answer != L"1"; ++tries)
+                      answer = Answer(
+                          RunCaptured(Trial(L"proxy_send.exe"), {L"settime"}, short_wait), cause);
+                  return answer == L"1";
+              });
+    clock.Check(report_, set);
     Ask(L"-1", {L"settime"}, L"the same again at once: refused while busy for 30 s (-1)");
     const std::wstring query = L"open-file query for txt";
     if (Ready({proxy_window}, query)) {
@@ -133,6 +136,8 @@ void SelfTest::ProxyElevated(bool underWine)
                                   L"or listing failed",
                           cause);
     }
+    CheckProxyOnWindows(report_, {Release(L"Quill_Spread.dll"), Trial(L"quill_record_host.exe"),
+                                  Trial(L"proxy_send.exe"), work_, Blocked({proxy_window})});
 
     // From an ordinary user's program: the proxy's message filter must let the requests in.
     std::wstring cause;
@@ -194,9 +199,10 @@ void SelfTest::Proxy()
     if (RunsElevated())
         ProxyElevated(RunsUnderWine());
     else
-        Report::Note(L"skip the set-time request for the present, the open-file query and the "
-                     L"requests from medium integrity: not elevated (run it from a prompt opened "
-                     L"with \"Run as administrator\" to check them)");
+        Report::Note(L"skip the set-time request for the present, the open-file query, the file "
+                     L"server's share and the requests from medium and low integrity: not "
+                     L"elevated (run it from a prompt opened with \"Run as administrator\" to "
+                     L"check them)");
     Check({proxy_window}, nullptr, L"WM_CLOSE ended the proxy", [&](std::wstring* cause) {
         RunCaptured(Trial(L"proxy_send.exe"), {L"close"}, short_wait);
         *cause = L"it still ran after 10 s and was ended";

@@ -4,6 +4,7 @@
 #include "checks.h"
 #include "pe_image.h"
 #include "release_checks.h"
+#include "windows_checks.h"
 
 #include <cwchar>
 
@@ -656,6 +657,9 @@ int SelfTest::Run()
     Recording();
     CutPipe();
     Nested();
+    CheckFilesOnWindows(report_, {Release(L"Quill_Spread.dll"), Trial(L"quill_record_host.exe"),
+                                  Trial(L"proxy_send.exe"), work_,
+                                  Blocked({L"Quill_Spread.dll", L"quill_record_host.exe", stream})});
     ToolArguments();
     Proxy();
     int code = report_.Summary();

@@ -30,6 +30,10 @@ struct Ran {
 Ran RunCaptured(const std::wstring& program, const std::vector<std::wstring>& args,
                 DWORD milliseconds, HANDLE token = nullptr);
 
+// The proxy's answer as proxy_send printed it, or empty when it found no proxy; cause says
+// what it means.
+std::wstring Answer(const Ran& ran, std::wstring* cause);
+
 // A program's exit code and what it means, for the cause of a failed check.
 std::wstring ExitText(const std::wstring& program, DWORD code);
 
