@@ -1,7 +1,7 @@
 // What the POSIX side of Quill_Spread's seam shares beyond platform.h: handles as descriptors,
-// the write-all loop, the load hook's note of the own file, and the seam's calls as plat_posix,
-// the name a test program builds platform_posix.cpp under; its platform file defines the seam
-// and forwards to plat_posix whatever it does not fault.
+// the write-all loop and the load hook's note of the own file. A test's platform file compiles
+// platform_posix.cpp in with the seam's calls as plat_posix, and forwards to them whatever it
+// does not fault.
 #pragma once
 
 #include "platform.h"
@@ -51,25 +51,5 @@ HMODULE NoteLoadedModule(const void* address);
 // The path of an existing file (UTF-8) as OwnLongPath hands it out: its length, or 0 when the
 // file is missing or the path does not fit size units with its terminator.
 DWORD ExistingPath(const std::string& file, WCHAR* path, DWORD size);
-
-// The calls of platform.h, with their contracts, as a test program's build defines them.
-void InitLock(plat::LockStorage* lock);
-void EnterLock(plat::LockStorage* lock);
-void LeaveLock(plat::LockStorage* lock);
-void DeleteLock(plat::LockStorage* lock);
-HANDLE CreateOutputFile(const WCHAR* path, bool overwrite);
-BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written);
-void CloseOutput(HANDLE file);
-DWORD OwnLongPath(HMODULE self, WCHAR* path, DWORD size);
-HMODULE LoadModule(const WCHAR* path);
-plat::Proc FindFunction(HMODULE module, const char* name);
-void ReleaseModule(HMODULE module);
-UINT ReadDataUnit(const WCHAR* file, UINT absent);
-void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size);
-bool HasWritePlugin(const WCHAR* file);
-void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit);
-INT_PTR OpenForEditing(const WCHAR* file);
-bool SamePath(const WCHAR* a, const WCHAR* b);
-int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix);
 
 }  // namespace plat_posix

@@ -1,11 +1,11 @@
-// The platform file of the in-process tests, in place of platform_posix.cpp: every call of the
-// seam forwards to the POSIX implementation (plat_posix), but outputs, the library's own path
-// and module loading are taken over on request. See test_platform.h.
+// The platform file of the in-process tests, in place of platform_posix.cpp: it compiles the
+// POSIX implementation in as plat_posix, and every call of the seam forwards to it, but outputs,
+// the library's own path and module loading are taken over on request. See test_platform.h.
 #include "test_platform.h"
 
 #include "controls.h"
-#include "platform_posix.h"
-#include "utf16_convert.h"
+#define QUILL_POSIX_SEAM plat_posix
+#include "platform_posix.cpp"
 
 #include <errno.h>
 #include <unistd.h>
