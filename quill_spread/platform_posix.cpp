@@ -7,6 +7,7 @@
 #include "utf16_convert.h"
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <link.h>
 #include <pthread.h>
@@ -42,12 +43,6 @@ pthread_mutex_t* AsMutex(plat::LockStorage* lock)
     static_assert(sizeof(pthread_mutex_t) <= sizeof(plat::LockStorage::bytes),
                   "lock storage too small");
     return reinterpret_cast<pthread_mutex_t*>(lock->bytes);
-}
-
-bool WriteAll(int fd, const void* data, std::size_t size, std::size_t* written)
-{
-    return plat_posix::WriteAllWith([fd](const char* p, std::size_t n) { return write(fd, p, n); },
-                                    data, size, written);
 }
 
 // ASCII case folding, for paths, the names in the settings file and the digits of a number.
@@ -162,11 +157,28 @@ void WriteKey(const WCHAR* file, const char* key, const WCHAR* value)
     if (fd < 0)
         return;
     std::size_t written;
-    WriteAll(fd, text.data(), text.size(), &written);
+    plat_posix::WriteAll(fd, text.data(), text.size(), &written);
     close(fd);
 }
 
 }  // namespace
+
+bool plat_posix::WriteAll(int fd, const void* data, std::size_t size, std::size_t* written,
+                          ssize_t (*writeSome)(int, const void*, std::size_t))
+{
+    const char* p = static_cast<const char*>(data);
+    *written = 0;
+    while (*written < size) {
+        ssize_t n = writeSome(fd, p + *written, size - *written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A write that moves no bytes would spin here for ever; count it as a failure.
+        if (n <= 0)
+            return false;
+        *written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 HMODULE plat_posix::NoteLoadedModule(const void* address)
 {
@@ -252,7 +264,7 @@ HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
 BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
 {
     std::size_t done;
-    bool ok = WriteAll(plat_posix::FdOf(file), data, size, &done);
+    bool ok = plat_posix::WriteAll(plat_posix::FdOf(file), data, size, &done);
     *written = static_cast<DWORD>(done);
     return ok ? TRUE : FALSE;
 }

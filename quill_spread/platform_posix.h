@@ -6,7 +6,7 @@
 
 #include "platform.h"
 
-#include <errno.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -24,25 +24,11 @@ inline int FdOf(HANDLE file)
     return static_cast<int>(reinterpret_cast<std::intptr_t>(file));
 }
 
-// Writes size bytes of data through writeSome, a call with the contract of write(2). That may
-// stop short (a full disk, a signal): loop until every byte is out, so that an output never
+// Writes size bytes of data to fd through writeSome, write(2) or a call with its contract. That
+// may stop short (a full disk, a signal): loop until every byte is out, so that an output never
 // loses data while reporting success. *written receives the bytes written, on failure too.
-template <typename WriteSome>
-bool WriteAllWith(WriteSome writeSome, const void* data, std::size_t size, std::size_t* written)
-{
-    const char* p = static_cast<const char*>(data);
-    *written = 0;
-    while (*written < size) {
-        auto n = writeSome(p + *written, size - *written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        // A write that moves no bytes would spin here for ever; count it as a failure.
-        if (n <= 0)
-            return false;
-        *written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+bool WriteAll(int fd, const void* data, std::size_t size, std::size_t* written,
+              ssize_t (*writeSome)(int, const void*, std::size_t) = write);
 
 // For the load hook: the module (its link_map, the handle dlopen gives for it) that holds
 // address. Its file's absolute path is noted now, while the working directory is still the one
