@@ -7,6 +7,7 @@
 #include "utf16_convert.h"
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <link.h>
 #include <pthread.h>
@@ -21,10 +22,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// The library defines the seam itself; a test program builds this file with
-// QUILL_POSIX_SEAM=plat_posix (see platform_posix.h).
+// The library defines the seam itself; a test's platform file compiles this file in with
+// QUILL_POSIX_SEAM defined as plat_posix.
 #ifndef QUILL_POSIX_SEAM
 #define QUILL_POSIX_SEAM plat
 #endif
@@ -43,12 +45,6 @@ pthread_mutex_t* AsMutex(plat::LockStorage* lock)
     return reinterpret_cast<pthread_mutex_t*>(lock->bytes);
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size, std::size_t* written)
-{
-    return plat_posix::WriteAllWith([fd](const char* p, std::size_t n) { return write(fd, p, n); },
-                                    data, size, written);
-}
-
 // ASCII case folding, for paths, the names in the settings file and the digits of a number.
 template <typename Char>
 unsigned Folded(Char c)
@@ -56,24 +52,16 @@ unsigned Folded(Char c)
     return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
 }
 template <typename Char>
-bool SameFolded(const Char* a, const Char* b, std::size_t length)
+bool SameFolded(std::basic_string_view<Char> a, std::basic_string_view<Char> b)
 {
-    for (std::size_t i = 0; i < length; ++i) {
-        if (Folded(a[i]) != Folded(b[i]))
-            return false;
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](Char x, Char y) { return Folded(x) == Folded(y); });
 }
 
 std::string Trim(const std::string& s)
 {
     std::size_t b = s.find_first_not_of(" \t\r");
     return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
-}
-
-bool SameName(const std::string& a, const char* b)
-{
-    return a.size() == std::strlen(b) && SameFolded(a.c_str(), b, a.size());
 }
 
 // The settings file's lines; none when it is missing or cannot be read.
@@ -112,7 +100,7 @@ std::size_t FindKey(const std::vector<std::string>& lines, const char* key, std:
         if (t.size() >= 2 && t[0] == '[' && close_at != std::string::npos) {
             if (inside)
                 break;
-            inside = SameName(Trim(t.substr(1, close_at - 1)), "SET");
+            inside = SameFolded<char>(Trim(t.substr(1, close_at - 1)), "SET");
             if (inside)
                 *end = i + 1;
             continue;
@@ -121,7 +109,7 @@ std::size_t FindKey(const std::vector<std::string>& lines, const char* key, std:
             continue;
         *end = i + 1;
         std::size_t eq = t.find('=');
-        if (t[0] != ';' && eq != std::string::npos && SameName(Trim(t.substr(0, eq)), key))
+        if (t[0] != ';' && eq != std::string::npos && SameFolded<char>(Trim(t.substr(0, eq)), key))
             return i;
     }
     return lines.size();
@@ -139,7 +127,7 @@ bool ReadKey(const WCHAR* file, const char* key, std::u16string* value)
     std::string v = Trim(lines[i].substr(lines[i].find('=') + 1));
     if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
         v = v.substr(1, v.size() - 2);
-    *value = utf16::Widen<char16_t>(v);
+    *value = utf16::Widen(v);
     return true;
 }
 
@@ -169,11 +157,28 @@ void WriteKey(const WCHAR* file, const char* key, const WCHAR* value)
     if (fd < 0)
         return;
     std::size_t written;
-    WriteAll(fd, text.data(), text.size(), &written);
+    plat_posix::WriteAll(fd, text.data(), text.size(), &written);
     close(fd);
 }
 
 }  // namespace
+
+bool plat_posix::WriteAll(int fd, const void* data, std::size_t size, std::size_t* written,
+                          ssize_t (*writeSome)(int, const void*, std::size_t))
+{
+    const char* p = static_cast<const char*>(data);
+    *written = 0;
+    while (*written < size) {
+        ssize_t n = writeSome(fd, p + *written, size - *written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A write that moves no bytes would spin here for ever; count it as a failure.
+        if (n <= 0)
+            return false;
+        *written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 HMODULE plat_posix::NoteLoadedModule(const void* address)
 {
@@ -199,7 +204,7 @@ HMODULE plat_posix::NoteLoadedModule(const void* address)
 DWORD plat_posix::ExistingPath(const std::string& file, WCHAR* path, DWORD size)
 {
     struct stat st;
-    std::u16string wide = utf16::Widen<char16_t>(file);
+    std::u16string wide = utf16::Widen(file);
     if (stat(file.c_str(), &st) != 0 || wide.size() >= size)
         return 0;
     path[wide.copy(path, wide.size())] = 0;
@@ -259,7 +264,7 @@ HANDLE CreateOutputFile(const WCHAR* path, bool overwrite)
 BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written)
 {
     std::size_t done;
-    bool ok = WriteAll(plat_posix::FdOf(file), data, size, &done);
+    bool ok = plat_posix::WriteAll(plat_posix::FdOf(file), data, size, &done);
     *written = static_cast<DWORD>(done);
     return ok ? TRUE : FALSE;
 }
@@ -391,29 +396,24 @@ INT_PTR OpenForEditing(const WCHAR* path)
     }
     char byte;
     ssize_t n;
-    int failed = 0;
-    while ((n = read(report[0], &byte, 1)) > 0 || (n < 0 && errno == EINTR))  // GCOVR_EXCL_BR_LINE
-        failed |= static_cast<int>(n > 0);
+    while ((n = read(report[0], &byte, 1)) < 0 && errno == EINTR) {  // GCOVR_EXCL_BR_LINE
+    }
     close(report[0]);
-    return failed == 0 ? 42 : 31;
+    return n > 0 ? 31 : 42;
 }
 
 bool SamePath(const WCHAR* a, const WCHAR* b)
 {
-    std::size_t length = std::char_traits<WCHAR>::length(a);
-    return length == std::char_traits<WCHAR>::length(b) && SameFolded(a, b, length);
+    return SameFolded<WCHAR>(a, b);
 }
 
 int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix)
 {
     char number[16];
-    int length = std::snprintf(number, sizeof number, "-(%d)", n);
-    for (int i = 0; i < length; ++i)
-        out[i] = static_cast<WCHAR>(number[i]);
-    for (; *suffix != 0; ++suffix)
-        out[length++] = *suffix;
-    out[length] = 0;
-    return length;
+    std::snprintf(number, sizeof number, "-(%d)", n);
+    std::u16string text = utf16::Widen(number) + suffix;
+    out[text.copy(out, text.size())] = 0;
+    return static_cast<int>(text.size());
 }
 
 }  // namespace QUILL_POSIX_SEAM

@@ -1,12 +1,12 @@
 // What the POSIX side of Quill_Spread's seam shares beyond platform.h: handles as descriptors,
-// the write-all loop, the load hook's note of the own file, and the seam's calls as plat_posix,
-// the name a test program builds platform_posix.cpp under; its platform file defines the seam
-// and forwards to plat_posix whatever it does not fault.
+// the write-all loop and the load hook's note of the own file. A test's platform file compiles
+// platform_posix.cpp in with the seam's calls as plat_posix, and forwards to them whatever it
+// does not fault.
 #pragma once
 
 #include "platform.h"
 
-#include <errno.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -24,25 +24,11 @@ inline int FdOf(HANDLE file)
     return static_cast<int>(reinterpret_cast<std::intptr_t>(file));
 }
 
-// Writes size bytes of data through writeSome, a call with the contract of write(2). That may
-// stop short (a full disk, a signal): loop until every byte is out, so that an output never
+// Writes size bytes of data to fd through writeSome, write(2) or a call with its contract. That
+// may stop short (a full disk, a signal): loop until every byte is out, so that an output never
 // loses data while reporting success. *written receives the bytes written, on failure too.
-template <typename WriteSome>
-bool WriteAllWith(WriteSome writeSome, const void* data, std::size_t size, std::size_t* written)
-{
-    const char* p = static_cast<const char*>(data);
-    *written = 0;
-    while (*written < size) {
-        auto n = writeSome(p + *written, size - *written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        // A write that moves no bytes would spin here for ever; count it as a failure.
-        if (n <= 0)
-            return false;
-        *written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+bool WriteAll(int fd, const void* data, std::size_t size, std::size_t* written,
+              ssize_t (*writeSome)(int, const void*, std::size_t) = write);
 
 // For the load hook: the module (its link_map, the handle dlopen gives for it) that holds
 // address. Its file's absolute path is noted now, while the working directory is still the one
@@ -51,25 +37,5 @@ HMODULE NoteLoadedModule(const void* address);
 // The path of an existing file (UTF-8) as OwnLongPath hands it out: its length, or 0 when the
 // file is missing or the path does not fit size units with its terminator.
 DWORD ExistingPath(const std::string& file, WCHAR* path, DWORD size);
-
-// The calls of platform.h, with their contracts, as a test program's build defines them.
-void InitLock(plat::LockStorage* lock);
-void EnterLock(plat::LockStorage* lock);
-void LeaveLock(plat::LockStorage* lock);
-void DeleteLock(plat::LockStorage* lock);
-HANDLE CreateOutputFile(const WCHAR* path, bool overwrite);
-BOOL WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written);
-void CloseOutput(HANDLE file);
-DWORD OwnLongPath(HMODULE self, WCHAR* path, DWORD size);
-HMODULE LoadModule(const WCHAR* path);
-plat::Proc FindFunction(HMODULE module, const char* name);
-void ReleaseModule(HMODULE module);
-UINT ReadDataUnit(const WCHAR* file, UINT absent);
-void ReadWritePlugin(const WCHAR* file, WCHAR* value, DWORD size);
-bool HasWritePlugin(const WCHAR* file);
-void WriteSettings(const WCHAR* file, const WCHAR* writePlugin, const WCHAR* dataUnit);
-INT_PTR OpenForEditing(const WCHAR* file);
-bool SamePath(const WCHAR* a, const WCHAR* b);
-int FormatNumbered(WCHAR* out, int n, const WCHAR* suffix);
 
 }  // namespace plat_posix

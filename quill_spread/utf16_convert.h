@@ -1,7 +1,6 @@
-// UTF-16 <-> UTF-8 for the places where UTF-16 strings meet byte-string file names: the POSIX
-// layer, where a path is opened, and the test hosts and test plug-ins of both builds. Header
-// only and templated on the 16-bit unit (char16_t on POSIX, wchar_t on Windows), so each user
-// compiles its own copy; the Windows library itself never includes it (no C runtime there).
+// UTF-16 <-> UTF-8 where the POSIX build's char16_t strings meet byte-string file names: the
+// POSIX layer, where a path is opened, and the POSIX builds of the trial host and plug-in. Header
+// only, so that each user compiles its own copy.
 #pragma once
 
 #include <cstddef>
@@ -11,13 +10,12 @@
 namespace utf16 {
 
 // Units up to the terminator to UTF-8; an unpaired surrogate becomes U+FFFD.
-template <typename Unit>
-std::string Narrow(const Unit* s)
+inline std::string Narrow(const char16_t* s)
 {
     std::string out;
     for (; s != nullptr && *s != 0; ++s) {
-        std::uint32_t c = static_cast<std::uint16_t>(*s);
-        std::uint32_t next = static_cast<std::uint16_t>(s[1]);
+        std::uint32_t c = *s;
+        std::uint32_t next = s[1];
         if (c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
             ++s;
@@ -32,8 +30,8 @@ std::string Narrow(const Unit* s)
         for (std::size_t k = n - 1; k > 0; --k, c >>= 6)
             bytes[k] = static_cast<char>(0x80 | (c & 0x3F));
         // The only edge here is an allocation failure's exception; gcov labels it so only in the
-        // copies of this template that ran, and in one that never runs (a test plug-in's) it
-        // looks like a branch never taken.
+        // copies that ran, and in one that never runs (a trial plug-in's) it looks like a branch
+        // never taken.
         out.append(bytes, n);  // GCOVR_EXCL_BR_LINE
     }
     return out;
@@ -43,12 +41,11 @@ std::string Narrow(const Unit* s)
 // that is cut short, encodes a surrogate or a value beyond U+10FFFF, or takes more bytes than
 // its value needs (an overlong form, which would let "\xC0\x80" smuggle in a terminator or
 // "\xC0\xAF" a slash).
-template <typename Unit>
-std::basic_string<Unit> Widen(const std::string& s)
+inline std::u16string Widen(const std::string& s)
 {
     // The smallest value that needs a sequence of 1 + extra bytes.
     static const std::uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
-    std::basic_string<Unit> out;
+    std::u16string out;
     std::size_t i = 0;
     while (i < s.size()) {
         // The lead byte tells how many continuation bytes follow, and carries the highest bits;
@@ -65,12 +62,12 @@ std::basic_string<Unit> Widen(const std::string& s)
         if (!valid || k <= extra || c < least[extra] || c > 0x10FFFF ||
             (c >= 0xD800 && c <= 0xDFFF))
             c = 0xFFFD;
-        Unit units[2] = {static_cast<Unit>(c), 0};
+        char16_t units[2] = {static_cast<char16_t>(c), 0};
         std::size_t n = 1;
         if (c >= 0x10000) {
             c -= 0x10000;
-            units[0] = static_cast<Unit>(0xD800 + (c >> 10));
-            units[1] = static_cast<Unit>(0xDC00 + (c & 0x3FF));
+            units[0] = static_cast<char16_t>(0xD800 + (c >> 10));
+            units[1] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
             n = 2;
         }
         // As in Narrow: only an allocation failure's edge, unlabelled where the copy never runs.

@@ -4,7 +4,7 @@
 // as written (also cut to a small buffer, and as a number by the rules of the Windows profile
 // functions). A write must keep every other line, and must change nothing when repeated.
 #include "fuzz_support.h"
-#include "platform_posix.h"
+#include "platform.h"
 #include "utf16_convert.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -120,7 +120,7 @@ UINT NumberOf(const U16& value, UINT fallback)
 U16 Read(std::size_t capacity)
 {
     std::vector<WCHAR> buf(capacity + 1, u'#');
-    plat_posix::ReadWritePlugin(file.c_str(), buf.data(), static_cast<DWORD>(capacity));
+    plat::ReadWritePlugin(file.c_str(), buf.data(), static_cast<DWORD>(capacity));
     if (capacity == 0) {
         if (buf[0] != u'#')
             Oracle("a read into no room wrote something");
@@ -134,7 +134,7 @@ U16 Read(std::size_t capacity)
 
 U16 Text(FuzzedDataProvider& in, std::size_t longest)
 {
-    U16 s = utf16::Widen<char16_t>(in.ConsumeRandomLengthString(longest));
+    U16 s = utf16::Widen(in.ConsumeRandomLengthString(longest));
     return s.substr(0, s.find(u'\0'));
 }
 
@@ -144,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     std::string path = fuzz_support::ScratchFolder() + "/p.ini";
-    file = utf16::Widen<char16_t>(path);
+    file = utf16::Widen(path);
     if (in.ConsumeBool()) {
         std::string content = in.ConsumeRandomLengthString(4096);
         std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
@@ -158,11 +158,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         UINT fallback = in.ConsumeIntegral<UINT>();
         // Reading survives any content.
         Read(4096);
-        plat_posix::HasWritePlugin(file.c_str());
-        plat_posix::ReadDataUnit(file.c_str(), fallback);
+        plat::HasWritePlugin(file.c_str());
+        plat::ReadDataUnit(file.c_str(), fallback);
 
         std::vector<std::string> others = OtherLines(FileBytes());
-        plat_posix::WriteSettings(file.c_str(), plugin.c_str(), unit.c_str());
+        plat::WriteSettings(file.c_str(), plugin.c_str(), unit.c_str());
         if (!Writable(plugin) || !Writable(unit))
             continue;  // written all the same; only reading it must not fail
         std::string what = "WritePlugin=" + Show(plugin) + " DataUnit=" + Show(unit) + ": ";
@@ -173,9 +173,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (Read(cut) != plugin.substr(0, cut - 1))
                 Oracle(what + "read into " + std::to_string(cut) + " units is not its start");
         }
-        if (plat_posix::HasWritePlugin(file.c_str()) != (plugin.empty() || plugin[0] != u'*'))
+        if (plat::HasWritePlugin(file.c_str()) != (plugin.empty() || plugin[0] != u'*'))
             Oracle(what + "the key's presence is told wrongly");
-        UINT number = plat_posix::ReadDataUnit(file.c_str(), fallback);
+        UINT number = plat::ReadDataUnit(file.c_str(), fallback);
         if (number != NumberOf(unit, fallback))
             Oracle(what + "DataUnit reads as " + std::to_string(number) + ", expected " +
                    std::to_string(NumberOf(unit, fallback)));
@@ -187,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             k += now[i] == others[k] ? 1 : 0;
         if (k < others.size())
             Oracle(what + "lost the line \"" + others[k] + "\"");
-        plat_posix::WriteSettings(file.c_str(), plugin.c_str(), unit.c_str());
+        plat::WriteSettings(file.c_str(), plugin.c_str(), unit.c_str());
         if (FileBytes() != after)
             Oracle(what + "writing it again changed the file");
     }

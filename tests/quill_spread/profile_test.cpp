@@ -1,7 +1,7 @@
 // The settings file of the POSIX build, read and written as the Windows profile functions do
 // for the calls the library makes: which lines count, how values are trimmed and unquoted, and
 // where a write puts its line. (How numbers are read is tested with DataUnit, in both builds.)
-#include "platform_posix.h"
+#include "platform.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -22,15 +22,15 @@ protected:
     // WritePlugin as read into size units; "<none>" when the key is missing.
     std::u16string Plugin(DWORD size = 64)
     {
-        if (!plat_posix::HasWritePlugin(file.c_str()))
+        if (!plat::HasWritePlugin(file.c_str()))
             return u"<none>";
         WCHAR value[64] = {u'#', u'#'};
-        plat_posix::ReadWritePlugin(file.c_str(), value, size);
+        plat::ReadWritePlugin(file.c_str(), value, size);
         return size == 0 ? std::u16string(value, 2) : std::u16string(value);
     }
     void Put(const char16_t* plugin, const char16_t* unit)
     {
-        plat_posix::WriteSettings(file.c_str(), plugin, unit);
+        plat::WriteSettings(file.c_str(), plugin, unit);
     }
     ScratchDir dir{"quill-profile"};
     std::string path = dir.File("p.ini");
@@ -65,7 +65,7 @@ TEST_F(ProfileTest, lines_that_hold_a_key_and_lines_that_do_not)
         EXPECT_EQ(Plugin(), c.plugin) << c.text;
     }
     ASSERT_TRUE(WriteFileBytes(path, "[SET]\nDataUnit=\n"));
-    EXPECT_EQ(plat_posix::ReadDataUnit(file.c_str(), 42), 42u);
+    EXPECT_EQ(plat::ReadDataUnit(file.c_str(), 42), 42u);
 
     // Values are cut to the buffer, always terminated; no room at all is left untouched.
     ASSERT_TRUE(WriteFileBytes(path, "[SET]\nWritePlugin=other\n"));
@@ -77,7 +77,7 @@ TEST_F(ProfileTest, lines_that_hold_a_key_and_lines_that_do_not)
 TEST_F(ProfileTest, missing_file_gives_the_defaults_and_a_write_creates_it)
 {
     EXPECT_EQ(Plugin(), u"<none>");
-    EXPECT_EQ(plat_posix::ReadDataUnit(file.c_str(), 0xFFFFFFFDu), 0xFFFFFFFDu);
+    EXPECT_EQ(plat::ReadDataUnit(file.c_str(), 0xFFFFFFFDu), 0xFFFFFFFDu);
     Put(u"v", u"1");
     EXPECT_EQ(ReadFileBytes(path), "[SET]\nWritePlugin=v\nDataUnit=1\n");
     // [SET] goes at the end, set off by one blank line.
@@ -91,10 +91,10 @@ TEST_F(ProfileTest, missing_file_gives_the_defaults_and_a_write_creates_it)
     // A write that cannot open the file creates nothing; a file that cannot be read gives the
     // defaults.
     std::string nowhere = dir.File("no/such/folder.ini");
-    plat_posix::WriteSettings(std::u16string(nowhere.begin(), nowhere.end()).c_str(), u"v", u"1");
+    plat::WriteSettings(std::u16string(nowhere.begin(), nowhere.end()).c_str(), u"v", u"1");
     EXPECT_FALSE(test_support::FileExists(nowhere));
     std::u16string folder(dir.path().begin(), dir.path().end());
-    EXPECT_EQ(plat_posix::ReadDataUnit(folder.c_str(), 7), 7u);
+    EXPECT_EQ(plat::ReadDataUnit(folder.c_str(), 7), 7u);
 }
 
 TEST_F(ProfileTest, write_that_stops_partway_goes_as_far_as_the_room)

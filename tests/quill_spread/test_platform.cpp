@@ -1,11 +1,11 @@
-// The platform file of the in-process tests, in place of platform_posix.cpp: every call of the
-// seam forwards to the POSIX implementation (plat_posix), but outputs, the library's own path
-// and module loading are taken over on request. See test_platform.h.
+// The platform file of the in-process tests, in place of platform_posix.cpp: it compiles the
+// POSIX implementation in as plat_posix, and every call of the seam forwards to it, but outputs,
+// the library's own path and module loading are taken over on request. See test_platform.h.
 #include "test_platform.h"
 
 #include "controls.h"
-#include "platform_posix.h"
-#include "utf16_convert.h"
+#define QUILL_POSIX_SEAM plat_posix
+#include "platform_posix.cpp"
 
 #include <errno.h>
 #include <unistd.h>
@@ -19,6 +19,18 @@ namespace {
 std::function<test_platform::WriteFault()> write_plan;
 int failed_writes = 0;
 std::string module_path;  // empty: the real one
+
+// The write(2) under the POSIX write loop when an output write stops short or is interrupted.
+test_platform::WriteFault current;
+ssize_t FaultedWrite(int fd, const void* data, std::size_t size)
+{
+    if (current.interrupted) {
+        current.interrupted = false;
+        errno = EINTR;
+        return -1;
+    }
+    return write(fd, data, current.maxPiece != 0 ? std::min(size, current.maxPiece) : size);
+}
 
 struct ProvidedModule {
     std::map<std::string, plat::Proc> functions;
@@ -66,21 +78,9 @@ BOOL plat::WriteOutput(HANDLE file, const void* data, DWORD size, DWORD* written
     }
     if (fault.maxPiece == 0 && !fault.interrupted)
         return plat_posix::WriteOutput(file, data, size, written);
-    // The POSIX write loop, over a write(2) that stops short or is interrupted.
-    int fd = plat_posix::FdOf(file);
-    std::size_t limit = fault.maxPiece != 0 ? fault.maxPiece : size;
-    bool interrupt = fault.interrupted;
+    current = fault;
     std::size_t done;
-    bool ok = plat_posix::WriteAllWith(
-        [fd, limit, &interrupt](const char* p, std::size_t n) -> ssize_t {
-            if (interrupt) {
-                interrupt = false;
-                errno = EINTR;
-                return -1;
-            }
-            return write(fd, p, std::min(n, limit));
-        },
-        data, size, &done);
+    bool ok = plat_posix::WriteAll(plat_posix::FdOf(file), data, size, &done, FaultedWrite);
     *written = static_cast<DWORD>(done);
     return ok ? TRUE : FALSE;
 }

@@ -33,7 +33,7 @@ TEST(Utf16, narrow_encodes_each_length_and_replaces_unpaired_surrogates)
         SCOPED_TRACE(testing::PrintToString(c.out));
         EXPECT_EQ(utf16::Narrow(c.in.c_str()), c.out);
     }
-    EXPECT_EQ(utf16::Narrow(static_cast<const char16_t*>(nullptr)), "");
+    EXPECT_EQ(utf16::Narrow(nullptr), "");
 }
 
 TEST(Utf16, widen_decodes_each_length_and_replaces_what_is_not_utf8)
@@ -64,7 +64,7 @@ TEST(Utf16, widen_decodes_each_length_and_replaces_what_is_not_utf8)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(utf16::Widen<char16_t>(c.in), c.out);
+        EXPECT_EQ(utf16::Widen(c.in), c.out);
     }
 }
 
@@ -84,7 +84,7 @@ TEST(Utf16, every_character_goes_there_and_back)
     std::string narrow = utf16::Narrow(all.c_str());
     // 127 one-byte, 1920 two-byte, 61440 three-byte and 1048576 four-byte characters.
     EXPECT_EQ(narrow.size(), 127u + 2u * 1920u + 3u * 61440u + 4u * 1048576u);
-    EXPECT_TRUE(utf16::Widen<char16_t>(narrow) == all);
+    EXPECT_TRUE(utf16::Widen(narrow) == all);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ std::string N(const WStr& wide)
 #else
 WStr W(const std::string& utf8)
 {
-    return utf16::Widen<WCHAR>(utf8);
+    return utf16::Widen(utf8);
 }
 
 std::string N(const WStr& wide)
