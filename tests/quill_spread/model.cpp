@@ -261,9 +261,9 @@ Bool DeleteCtrl(Dword id)
 }
 
 template <typename Fn>
-plat::Proc P(Fn fn)
+test_platform::Proc P(Fn fn)
 {
-    return reinterpret_cast<plat::Proc>(fn);
+    return reinterpret_cast<test_platform::Proc>(fn);
 }
 
 }  // namespace inner
@@ -278,7 +278,7 @@ void ProvideNestedPlugIns()
     if (provided)
         return;
     provided = true;
-    std::map<std::string, plat::Proc> functions = {
+    std::map<std::string, test_platform::Proc> functions = {
         {"CreateCtrl", inner::P(inner::CreateCtrl)},
         {"DeleteCtrl", inner::P(inner::DeleteCtrl)},
         {"StartSave", inner::P(inner::StartSave)},

@@ -182,7 +182,7 @@ void SetModulePath(const char* path)
     module_path = path != nullptr ? path : "";
 }
 
-void ProvideModule(const std::string& fileName, std::map<std::string, plat::Proc> functions)
+void ProvideModule(const std::string& fileName, std::map<std::string, Proc> functions)
 {
     provided[fileName].functions = std::move(functions);
 }

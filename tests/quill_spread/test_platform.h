@@ -9,14 +9,16 @@
 // detached at exit, as the load hooks do. Set what it does only while no export runs.
 #pragma once
 
-#include "platform.h"
-
 #include <cstddef>
 #include <functional>
 #include <map>
 #include <string>
 
 namespace test_platform {
+
+// A function of a nested plug-in, as the seam hands it out (plat::Proc); spelled here so that
+// the reference model, which includes this header, includes no header of the library's.
+typedef void (*Proc)();
 
 // How one output write goes.
 struct WriteFault {
@@ -39,7 +41,7 @@ void SetModulePath(const char* path);
 
 // A nested plug-in inside the test program: loading a path whose file name is fileName gives
 // it, and its functions are looked up by name in functions. It stays until the program ends.
-void ProvideModule(const std::string& fileName, std::map<std::string, plat::Proc> functions);
+void ProvideModule(const std::string& fileName, std::map<std::string, Proc> functions);
 // Whether the library holds the module provided under fileName (loaded and not released).
 bool ModuleHeld(const std::string& fileName);
 
